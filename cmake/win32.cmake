@@ -1,0 +1,54 @@
+# Win32 build: the DLL, the substitute host and the Windows-side tests, run through Wine.
+set(TEV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+set(TEV_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh --prefix ${TEV_WINEPREFIX})
+
+# The DLL: core + host interface + dialogs + platform glue + resources.
+file(GLOB TEV_DLL_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/plugin/*.cpp
+  ${CMAKE_SOURCE_DIR}/ui/*.cpp
+  ${CMAKE_SOURCE_DIR}/ui/*.rc
+  ${CMAKE_SOURCE_DIR}/processing/*_win32.cpp
+  ${CMAKE_SOURCE_DIR}/settings/*_win32.cpp)
+add_library(ZRL_TEVPlugin SHARED ${TEV_DLL_SOURCES} ${CMAKE_SOURCE_DIR}/plugin/ZRL_TEVPlugin.def)
+set_target_properties(ZRL_TEVPlugin PROPERTIES PREFIX "" OUTPUT_NAME ZRL_TEVPlugin)
+target_link_libraries(ZRL_TEVPlugin PRIVATE tev_core comctl32 user32 gdi32 shell32 advapi32 ${TEV_STATIC_RUNTIME})
+target_link_options(ZRL_TEVPlugin PRIVATE -Wl,--kill-at)
+# Resources are UTF-8 text; the dialog texts are Russian.
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+
+# The substitute host.
+file(GLOB TEV_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/*.cpp)
+add_executable(tevhost ${TEV_HOST_SOURCES})
+target_include_directories(tevhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
+target_link_libraries(tevhost PRIVATE comctl32 user32 gdi32 ${TEV_STATIC_RUNTIME})
+add_dependencies(tevhost ZRL_TEVPlugin)
+
+# GoogleTest built for MinGW from Debian's sources.
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# Windows-side tests: one program per area, since each Wine start costs a second.
+# tests/win32/<area>_test.cpp -> tev_<area>_test.exe; files ending _gui_test.cpp
+# open windows and run under their own Xvfb.
+file(GLOB TEV_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*_test.cpp)
+file(GLOB TEV_WIN32_TEST_SUPPORT CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/support/*.cpp)
+foreach(test_source ${TEV_WIN32_TESTS})
+  get_filename_component(area ${test_source} NAME_WE)
+  add_executable(tev_${area} ${test_source} ${TEV_WIN32_TEST_SUPPORT})
+  target_include_directories(tev_${area} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests/win32)
+  target_link_libraries(tev_${area} PRIVATE tev_core gtest gtest_main comctl32 user32 gdi32 shell32 advapi32 ${TEV_STATIC_RUNTIME})
+  add_dependencies(tev_${area} ZRL_TEVPlugin tevhost)
+  set(display_args "")
+  if(area MATCHES "_gui_test$")
+    set(display_args --xvfb)
+  endif()
+  add_test(NAME win32_${area}
+    COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh --prefix ${TEV_WINEPREFIX} ${display_args}
+            $<TARGET_FILE:tev_${area}> --gtest_brief=0)
+  set_tests_properties(win32_${area} PROPERTIES
+    RESOURCE_LOCK wine TIMEOUT 600
+    ENVIRONMENT "TEV_DLL=$<TARGET_FILE:ZRL_TEVPlugin>;TEV_HOST=$<TARGET_FILE:tevhost>;TEV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endforeach()

