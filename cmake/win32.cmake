@@ -52,3 +52,6 @@ foreach(test_source ${TEV_WIN32_TESTS})
     RESOURCE_LOCK wine TIMEOUT 600
     ENVIRONMENT "TEV_DLL=$<TARGET_FILE:ZRL_TEVPlugin>;TEV_HOST=$<TARGET_FILE:tevhost>;TEV_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endforeach()
+
+# The shipped image: PE32 i386, two exports, system imports only.
+add_test(NAME dll_image COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll.sh $<TARGET_FILE:ZRL_TEVPlugin>)
