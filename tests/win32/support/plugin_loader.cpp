@@ -27,8 +27,10 @@ LoadedPlugin::LoadedPlugin() {
   const std::string path = WindowsPathFromEnv("TEV_DLL");
   module_ = LoadLibraryA(path.c_str());
   if (!module_) return;
-  version_ = reinterpret_cast<decltype(version_)>(GetProcAddress(module_, "Korvanta_Plugin_Version"));
-  pr_ = reinterpret_cast<decltype(pr_)>(GetProcAddress(module_, "Korvanta_Plugin_PR"));
+  // GetProcAddress's generic type says nothing of the real signature.
+  version_ = reinterpret_cast<decltype(version_)>(
+      reinterpret_cast<void*>(GetProcAddress(module_, "Korvanta_Plugin_Version")));
+  pr_ = reinterpret_cast<decltype(pr_)>(reinterpret_cast<void*>(GetProcAddress(module_, "Korvanta_Plugin_PR")));
   if (version_ && pr_) descriptor_ = pr_();
 }
 
