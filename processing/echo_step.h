@@ -15,4 +15,29 @@ void ApplyEchoStep(uint8_t* frame, const FrameFormat* format, int32_t shift, int
 // The pixel-by-pixel definition that the fast version is held to.
 void ApplyEchoStepScalar(uint8_t* frame, const FrameFormat* format, int32_t shift, int32_t level);
 
+// What one call works with once Shift and Level are turned into pixels and a gain.
+struct EchoStepParams {
+  int64_t pixel_shift;  // s: the source of pixel x is pixel x - s of the same line
+  int64_t gain;         // m, in 1/256; above 256 only from out-of-range Levels
+  bool subtract;
+};
+
+// s = Shift x W / 1000 and m = |Level| x 256 / 100, both rounded half away from
+// zero in 64 bits, so that no setting, however large, wraps.
+EchoStepParams DeriveEchoStepParams(int32_t width, int32_t shift, int32_t level);
+
+// Instruction sets of the fast step. Tests and benchmarks name one to reach a
+// narrower path on a CPU that has a wider one.
+enum class EchoIsa { Sse2, Avx2 };
+
+// The widest path this CPU runs; looked up once.
+EchoIsa BestEchoIsa();
+
+// The fast step on an already derived pixel shift and gain, through `isa`
+// (a path the CPU lacks falls back to SSE2).
+void ApplyEchoStepPixels(uint8_t* frame, int32_t width, int32_t height, const EchoStepParams& params, EchoIsa isa);
+
+// The reference for the same derived values.
+void ApplyEchoStepPixelsScalar(uint8_t* frame, int32_t width, int32_t height, const EchoStepParams& params);
+
 }  // namespace tev
