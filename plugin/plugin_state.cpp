@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "plugin/module_context.h"
+#include "settings/settings_platform_win32.h"
 
 namespace tev {
 namespace {
@@ -48,12 +49,15 @@ std::string PluginState::ModuleBaseName() {
   return result.empty() ? "ZRL_TEVPlugin" : result;
 }
 
-void PluginState::Init(const PluginInitInfo*) {
-  // The settings store is loaded here once it reads files.
+void PluginState::Init(const PluginInitInfo* info) {
+  store.SetPlatform(Win32SettingsPlatform());
+  store.LoadSettings(ModuleBaseName(), info ? info->HostValue : 0, info ? info->ChannelKnown : nullptr);
 }
 
 void PluginState::Shutdown() {
+  // The dialog's destroy handling hands its position to the store first.
   dialog.CloseOnShutdown();
+  store.SaveSettings();
 }
 
 namespace {

@@ -1,8 +1,94 @@
 #include "settings/settings_store.h"
 
+#include <utility>
+
+#include "settings/settings_writer.h"
+
 namespace tev {
 
-// In-memory store; the file-backed one replaces it.
+SettingsStore::SettingsStore() : live_table_(SettingsTableFor(live_)) {}
+
+void SettingsStore::SetPlatform(SettingsPlatform platform) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  platform_ = std::move(platform);
+}
+
+void SettingsStore::LoadSettings(const std::string& module_base_name, uint32_t, ChannelKnownCallback callback) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  channel_known_ = callback;
+  paths_ = {};
+  if (platform_.PathInputs) paths_ = BuildSettingsPath(module_base_name, platform_.PathInputs(), platform_.CreateFolder);
+  current_index_ = -1;
+  // A second load must not duplicate every record.
+  channels_.clear();
+  snapshot_.clear();
+
+  std::string image;
+  file_readable_ = !paths_.SettingsFilePath.empty() && platform_.ReadOrCreate &&
+                   platform_.ReadOrCreate(paths_.SettingsFilePath, image);
+  if (!file_readable_) image.clear();
+  reader_.SetImage(std::move(image));
+
+  position_.X = reader_.ReadInt32(kDialogSection, kDialogPosXKey, kNoDialogPosition);
+  position_.Y = reader_.ReadInt32(kDialogSection, kDialogPosYKey, kNoDialogPosition);
+
+  reader_.ReadSettingsTable(kDefaultSection, live_table_.data(), live_table_.size());
+  defaults_ = live_;
+
+  // Channel sections follow the last section found ("DEFAULT", else "DIALOG").
+  std::string name;
+  while (reader_.NextSection(name)) {
+    const int64_t key = static_cast<int64_t>(ParseSettingsDecimal(name));
+    if (key == 0) continue;
+    live_.Key = key;
+    reader_.ReadSettingsTable(name, live_table_.data(), live_table_.size());
+    channels_.push_back(live_);
+  }
+  // Keeps the snapshot index for index with the list even before a dialog
+  // takes one, so a restore can never leave CurrentIndex dangling.
+  snapshot_ = channels_;
+}
+
+void SettingsStore::SaveSettings() {
+  std::vector<ChannelSettings> records;
+  DialogPosition position;
+  ChannelKnownCallback known;
+  size_t output_limit;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    StoreCurrentRecord();
+    records = channels_;
+    position = position_;
+    known = channel_known_;
+    output_limit = output_limit_;
+  }
+
+  // The host is asked outside the lock: its callback may call back into us.
+  SettingsWriter writer(output_limit);
+  writer.WriteSectionHeader(kDialogSection);
+  writer.WriteInt32(kDialogPosXKey, position.X);
+  writer.WriteInt32(kDialogPosYKey, position.Y);
+  ChannelSettings staging{};
+  const auto table = SettingsTableFor(staging);
+  for (const ChannelSettings& record : records) {
+    // Without a callback nothing says a channel is gone: keep them all.
+    const int32_t still_known = known ? known(record.Key) : 1;
+    const bool reserved = record.Key >= 1 && record.Key <= 4;
+    if (still_known == 0 && !reserved) continue;
+    writer.WriteChannelHeader(record.Key);
+    staging = record;
+    writer.WriteSettingsTable(table.data(), table.size());
+  }
+
+  const OutputBuffer& output = writer.Buffer();
+  // An incomplete text must never replace the file.
+  if (output.Failed() || output.Text().empty()) return;
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (paths_.SettingsFilePath.empty() || !file_readable_ || !platform_.Replace) return;
+  if (output.Text() == reader_.Image()) return;
+  platform_.Replace(paths_.SettingsFilePath, output.Text().data(), output.Text().size());
+}
+
 int32_t SettingsStore::SelectChannel(int64_t key) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (current_index_ != -1 && channels_[current_index_].Key == key) return 0;
@@ -15,6 +101,10 @@ int32_t SettingsStore::SelectChannel(int64_t key) {
     }
   }
   if (current_index_ == -1) {
+    // Room in both first, so that running out of memory cannot leave the
+    // snapshot out of step with the list.
+    channels_.reserve(channels_.size() + 1);
+    snapshot_.reserve(snapshot_.size() + 1);
     defaults_.Key = key;
     channels_.push_back(defaults_);
     snapshot_.push_back(defaults_);
@@ -33,22 +123,59 @@ void SettingsStore::SnapshotChannels() {
 void SettingsStore::RestoreChannels() {
   std::lock_guard<std::mutex> guard(mutex_);
   channels_ = snapshot_;
+  if (current_index_ >= static_cast<int32_t>(channels_.size())) current_index_ = -1;
   LoadCurrentRecord();
 }
 
-DialogPosition SettingsStore::GetDialogPosition() const { return position_; }
+DialogPosition SettingsStore::GetDialogPosition() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return position_;
+}
 
-void SettingsStore::SetDialogPosition(int32_t left, int32_t top, int32_t, int32_t) { position_ = {left, top}; }
+void SettingsStore::SetDialogPosition(int32_t left, int32_t top, int32_t, int32_t) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  position_ = {left, top};
+}
+
+SettingsPaths SettingsStore::Paths() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return paths_;
+}
+
+std::vector<ChannelSettings> SettingsStore::Channels() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return channels_;
+}
+
+std::vector<ChannelSettings> SettingsStore::Snapshot() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return snapshot_;
+}
+
+ChannelSettings SettingsStore::Defaults() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return defaults_;
+}
+
+int32_t SettingsStore::CurrentIndex() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return current_index_;
+}
+
+void SettingsStore::SetOutputCapacityLimit(size_t limit) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  output_limit_ = limit;
+}
 
 void SettingsStore::StoreCurrentRecord() {
-  if (current_index_ == -1) return;
+  if (current_index_ < 0 || current_index_ >= static_cast<int32_t>(channels_.size())) return;
   ChannelSettings& record = channels_[current_index_];
   record.Key = live_.Key;
   for (int i = 0; i < kSettingCount; ++i) record.Values[i] = Setting(i);
 }
 
 void SettingsStore::LoadCurrentRecord() {
-  if (current_index_ == -1) return;
+  if (current_index_ < 0 || current_index_ >= static_cast<int32_t>(channels_.size())) return;
   const ChannelSettings& record = channels_[current_index_];
   live_.Key = record.Key;
   for (int i = 0; i < kSettingCount; ++i) SetSetting(i, record.Values[i]);

@@ -1,0 +1,59 @@
+// Frames and the dialog on two threads: channel switches against snapshot,
+// restore, edits and the channel-name hand-over. Run under ThreadSanitizer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "settings/settings_store.h"
+
+namespace tev {
+namespace {
+
+TEST(SettingsStoreThreadTest, ChannelSwitchesRaceTheDialogSafely) {
+  SettingsStore store;
+  store.LoadSettings("ZRL_TEVPlugin", 0, nullptr);  // no platform: memory only
+  std::string channel_name;
+  std::atomic<bool> done{false};
+  constexpr int kFrames = 20000;
+
+  std::thread frames([&] {
+    for (int frame = 0; frame < kFrames; ++frame) {
+      // Mostly the same channel, now and then a switch, sometimes a new one.
+      const int64_t key = frame % 50 < 45 ? 1 : 2 + (frame / 50) % 40;
+      if (store.SelectChannel(key)) {
+        store.Locked([&] { channel_name = "channel " + std::to_string(key); });
+      }
+      volatile int32_t sink = store.Setting(Brightness) + store.Setting(StepLevelIndex(8));
+      (void)sink;
+    }
+    done = true;
+  });
+
+  int rounds = 0;
+  while (!done || rounds < 100) {
+    store.SnapshotChannels();
+    store.SetSetting(Brightness, rounds);
+    store.SetSetting(StepLevelIndex(8), -rounds);
+    std::string shown;
+    store.Locked([&] { shown = channel_name; });
+    if (rounds % 3 == 0) store.RestoreChannels();
+    store.SetDialogPosition(rounds, rounds, 0, 0);
+    (void)store.GetDialogPosition();
+    ++rounds;
+  }
+  frames.join();
+
+  // The snapshot stays index for index with the list, keys alike.
+  const auto channels = store.Channels();
+  const auto snapshot = store.Snapshot();
+  ASSERT_EQ(channels.size(), snapshot.size());
+  for (size_t i = 0; i < channels.size(); ++i) EXPECT_EQ(channels[i].Key, snapshot[i].Key);
+  EXPECT_EQ(channels.size(), 41u);  // key 1 and 40 others, each once
+  ASSERT_GE(store.CurrentIndex(), 0);
+  EXPECT_EQ(channels[store.CurrentIndex()].Key, 41);  // the last frame's channel
+}
+
+}  // namespace
+}  // namespace tev
