@@ -29,3 +29,14 @@ if(TEV_BENCH AND NOT TEV_SANITIZE AND TEV_BENCH_SOURCES)
     target_compile_definitions(tev_bench PRIVATE TEV_HAVE_LIBYUV=1)
   endif()
 endif()
+
+# Demo tools: test card, multipath channel model, tuning, metrics and pictures.
+# The frame file formats are the host's own code, shared so that both sides read
+# and write the same files.
+file(GLOB TEV_DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/demo/*.cpp)
+list(FILTER TEV_DEMO_SOURCES EXCLUDE REGEX "_main\\.cpp$")
+add_library(tev_demo STATIC ${TEV_DEMO_SOURCES} ${CMAKE_SOURCE_DIR}/host/frame_io.cpp)
+target_include_directories(tev_demo PUBLIC ${CMAKE_SOURCE_DIR} /usr/include/stb)
+add_executable(tevlab ${CMAKE_SOURCE_DIR}/demo/tevlab_main.cpp)
+target_link_libraries(tevlab PRIVATE tev_demo tev_core)
+target_link_libraries(tev_native_tests PRIVATE tev_demo)

@@ -20,8 +20,11 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 # The substitute host.
 file(GLOB TEV_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/*.cpp)
 add_executable(tevhost ${TEV_HOST_SOURCES})
-target_include_directories(tevhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb)
-target_link_libraries(tevhost PRIVATE comctl32 user32 gdi32 ${TEV_STATIC_RUNTIME})
+# Only the one option-parsing header is exposed to the cross compiler, never
+# the rest of the build machine's /usr/include.
+configure_file(/usr/include/cxxopts.hpp ${CMAKE_BINARY_DIR}/host-include/cxxopts.hpp COPYONLY)
+target_include_directories(tevhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb ${CMAKE_BINARY_DIR}/host-include)
+target_link_libraries(tevhost PRIVATE comctl32 user32 gdi32 shell32 advapi32 ${TEV_STATIC_RUNTIME})
 add_dependencies(tevhost ZRL_TEVPlugin)
 
 # GoogleTest built for MinGW from Debian's sources.
@@ -55,3 +58,12 @@ endforeach()
 
 # The shipped image: PE32 i386, two exports, system imports only.
 add_test(NAME dll_image COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll.sh $<TARGET_FILE:ZRL_TEVPlugin>)
+
+# The host test makes its own ghosted input and measures the host's output
+# with the demo's code.
+if(TARGET tev_host_test)
+  file(GLOB TEV_DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/demo/*.cpp)
+  list(FILTER TEV_DEMO_SOURCES EXCLUDE REGEX "_main\\.cpp$")
+  target_sources(tev_host_test PRIVATE ${TEV_DEMO_SOURCES} ${CMAKE_SOURCE_DIR}/host/frame_io.cpp)
+  target_include_directories(tev_host_test PRIVATE /usr/include/stb)
+endif()

@@ -1,1 +1,283 @@
-int main() { return 0; }
+// tevhost: a substitute TV-tuner host for ZRL_TEVPlugin.dll. Loads the plugin
+// the way the host application does, feeds it frames from files, writes the
+// processed frames, measures ProcessFrame, or shows the frames live with the
+// plugin's settings dialog.
+#include <windows.h>
+
+#include <cxxopts.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/frame_io.h"
+#include "host/live_view.h"
+#include "host/plugin_host.h"
+#include "host/settings_install.h"
+
+namespace tev::host {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Options {
+  std::string input, output, in_format, out_format, size, kind, plugin, settings, save_settings, channel_name;
+  int64_t channel = 1001;
+  int64_t frames = -1;
+  bool stats = false;
+  int repeat = 200;
+  bool dialog = false;
+  int fps = 25;
+};
+
+// Unix paths (as Wine's Z: drive) become Windows paths, so either form works.
+std::string WindowsPath(const std::string& path) {
+  if (path.size() < 2 || path[0] != '/' || path[1] == '/') return path;
+  std::string converted = "Z:" + path;
+  std::replace(converted.begin(), converted.end(), '/', '\\');
+  return converted;
+}
+
+std::string ExecutableFolder() {
+  char path[MAX_PATH * 4] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+bool IsInstanceOption(const char* arg) {
+  std::string lower(arg);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower.rfind("/inst:", 0) == 0 || lower.rfind("-inst:", 0) == 0;
+}
+
+cxxopts::Options MakeParser() {
+  cxxopts::Options parser("tevhost",
+                          "Substitute TV-tuner host for ZRL_TEVPlugin.dll: loads the plugin, feeds it frames from a "
+                          "file on one channel, and writes the processed frames.\n\n"
+                          "Input and output formats: raw YUY2 (.yuy2), raw 24-bit BGR (.bgr24), YUV4MPEG2 4:2:2 "
+                          "(.y4m, FFmpeg's yuv422p) and images (.png, .bmp, .jpg in; .png, .bmp, .jpg, .tga out). "
+                          "Paths may be Windows paths or Unix paths (taken as Wine's Z: drive).\n\n"
+                          "The plugin reads its settings from <tevhost folder>\\Plugins\\<plugin>.ini (or "
+                          "Instances\\<tag>\\Plugins\\ with /inst:<tag>) at Init and rewrites it at Shutdown.\n\n"
+                          "Exit status: 0 done, 1 a file or the plugin failed (no output is left behind), 2 bad "
+                          "options.");
+  parser.positional_help("").custom_help("[options] --in FILE [--out FILE]");
+  // clang-format off
+  parser.add_options()
+    ("i,in", "input frames", cxxopts::value<std::string>())
+    ("o,out", "processed frames; without it the frames are processed and dropped", cxxopts::value<std::string>())
+    ("in-format", "input format: auto (from the name), yuy2, bgr24, y4m, image", cxxopts::value<std::string>()->default_value("auto"))
+    ("out-format", "output format: auto (from the name), yuy2, bgr24, y4m, image", cxxopts::value<std::string>()->default_value("auto"))
+    ("size", "WIDTHxHEIGHT of raw input, e.g. 720x576 (checked against other inputs)", cxxopts::value<std::string>()->default_value(""))
+    ("kind", "frame kind given to the plugin: auto (the input's own: YUY2 for .yuy2 and .y4m, RGB24 for .bgr24 and images), yuy2, rgb24", cxxopts::value<std::string>()->default_value("auto"))
+    ("frames", "process at most N frames", cxxopts::value<int64_t>())
+    ("plugin", "the plugin DLL (default: ZRL_TEVPlugin.dll beside tevhost.exe)", cxxopts::value<std::string>()->default_value(""))
+    ("settings", "a settings file for this run: put in the plugin's place before Init, the old one put back after Shutdown", cxxopts::value<std::string>()->default_value(""))
+    ("save-settings", "write the settings file as the plugin left it at Shutdown to FILE (e.g. after tuning with --dialog)", cxxopts::value<std::string>()->default_value(""))
+    ("channel", "channel key of every frame (signed 64-bit)", cxxopts::value<int64_t>()->default_value("1001"))
+    ("channel-name", "channel name of every frame", cxxopts::value<std::string>()->default_value("Demo"))
+    ("stats", "measure ProcessFrame on the first frame with QueryPerformanceCounter, beside a memcpy of the same frame")
+    ("repeat", "timed calls of each kind for --stats", cxxopts::value<int>()->default_value("200"))
+    ("dialog", "live mode: show the frames in a window, looping, processed on every tick, with the plugin's dialog (F2 or double-click opens it again, Space pauses)")
+    ("fps", "frame rate of the live window", cxxopts::value<int>()->default_value("25"))
+    ("h,help", "this help; /inst:<tag> on the command line selects the host instance, as with the real host");
+  // clang-format on
+  return parser;
+}
+
+Options ParseOptions(int argc, char** argv, bool& help) {
+  // The host instance option belongs to the plugin's settings location; it
+  // stays in the process command line, where the plugin reads it.
+  std::vector<char*> args;
+  for (int i = 0; i < argc; ++i)
+    if (i == 0 || !IsInstanceOption(argv[i])) args.push_back(argv[i]);
+  cxxopts::Options parser = MakeParser();
+  cxxopts::ParseResult parsed;
+  try {
+    parsed = parser.parse(static_cast<int>(args.size()), args.data());
+  } catch (const cxxopts::exceptions::exception& error) {
+    throw UsageError(error.what());
+  }
+  if (parsed.count("help")) {
+    help = true;
+    std::printf("%s\n", parser.help().c_str());
+    return {};
+  }
+  if (!parsed.unmatched().empty()) throw UsageError("unexpected argument '" + parsed.unmatched()[0] + "'");
+  Options o;
+  if (!parsed.count("in")) throw UsageError("no input: give --in FILE (see --help)");
+  o.input = WindowsPath(parsed["in"].as<std::string>());
+  if (parsed.count("out")) o.output = WindowsPath(parsed["out"].as<std::string>());
+  o.in_format = parsed["in-format"].as<std::string>();
+  o.out_format = parsed["out-format"].as<std::string>();
+  o.size = parsed["size"].as<std::string>();
+  o.kind = parsed["kind"].as<std::string>();
+  if (parsed.count("frames")) {
+    o.frames = parsed["frames"].as<int64_t>();
+    if (o.frames < 1) throw UsageError("--frames must be at least 1");
+  }
+  o.plugin = parsed["plugin"].as<std::string>().empty() ? ExecutableFolder() + "ZRL_TEVPlugin.dll"
+                                                         : WindowsPath(parsed["plugin"].as<std::string>());
+  o.settings = WindowsPath(parsed["settings"].as<std::string>());
+  o.save_settings = WindowsPath(parsed["save-settings"].as<std::string>());
+  o.channel = parsed["channel"].as<int64_t>();
+  o.channel_name = parsed["channel-name"].as<std::string>();
+  if (o.channel_name.size() > 255) throw UsageError("--channel-name is longer than 255 characters");
+  o.stats = parsed.count("stats") > 0;
+  o.repeat = parsed["repeat"].as<int>();
+  if (o.repeat < 1 || o.repeat > 100000) throw UsageError("--repeat must be 1..100000");
+  o.dialog = parsed.count("dialog") > 0;
+  o.fps = parsed["fps"].as<int>();
+  if (o.fps < 1 || o.fps > 200) throw UsageError("--fps must be 1..200");
+  if (o.kind != "auto" && o.kind != "yuy2" && o.kind != "rgb24")
+    throw UsageError("unknown --kind '" + o.kind + "': use auto, yuy2 or rgb24");
+  if (o.dialog && !o.output.empty()) throw UsageError("--dialog shows the frames; it writes no --out");
+  return o;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// One memcpy through a pointer the compiler cannot see through, so that it is
+// really made every time.
+void* (*volatile g_memcpy)(void*, const void*, size_t) = std::memcpy;
+
+void MeasureProcessFrame(PluginHost& plugin, const HostChannel& channel, const std::vector<uint8_t>& original,
+                         FrameSize size, PixelKind kind, int repeat) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  const double ns_per_tick = 1e9 / static_cast<double>(frequency.QuadPart);
+  std::vector<uint8_t> work(original.size()), copy(original.size());
+  std::vector<double> process_ns, memcpy_ns;
+  // Warm both paths once, untimed.
+  g_memcpy(work.data(), original.data(), original.size());
+  plugin.ProcessFrame(work.data(), channel);
+  g_memcpy(copy.data(), original.data(), original.size());
+  for (int i = 0; i < repeat; ++i) {
+    LARGE_INTEGER t0, t1, t2, t3;
+    g_memcpy(work.data(), original.data(), original.size());  // a fresh frame each time, untimed
+    QueryPerformanceCounter(&t0);
+    plugin.ProcessFrame(work.data(), channel);
+    QueryPerformanceCounter(&t1);
+    QueryPerformanceCounter(&t2);
+    g_memcpy(copy.data(), original.data(), original.size());
+    QueryPerformanceCounter(&t3);
+    process_ns.push_back(static_cast<double>(t1.QuadPart - t0.QuadPart) * ns_per_tick);
+    memcpy_ns.push_back(static_cast<double>(t3.QuadPart - t2.QuadPart) * ns_per_tick);
+  }
+  const double process = Median(process_ns), reference = std::max(Median(memcpy_ns), 1.0);
+  std::printf("stats: %dx%d %s, %zu bytes a frame, median of %d calls each\n", size.width, size.height,
+              kind == PixelKind::Yuy2 ? "YUY2" : "RGB24", original.size(), repeat);
+  std::printf("stats: ProcessFrame %.0f ns/frame (%.1f frames/s)\n", process, process > 0 ? 1e9 / process : 0.0);
+  std::printf("stats: memcpy of one frame %.0f ns\n", reference);
+  std::printf("stats: ProcessFrame / memcpy = %.2f\n", process / reference);
+}
+
+int Run(const Options& o) {
+  const FileFormat in_format = ResolveFileFormat(o.in_format, o.input);
+  std::unique_ptr<FrameSource> source =
+      OpenFrameSource(o.input, in_format, o.size.empty() ? FrameSize{} : ParseFrameSize(o.size));
+  const FrameSize size = source->size();
+  const PixelKind kind = o.kind == "auto" ? source->kind() : o.kind == "yuy2" ? PixelKind::Yuy2 : PixelKind::Bgr24;
+  CheckFrameSize(kind, size);
+
+  // Everything about the output is checked before the plugin runs.
+  std::unique_ptr<FrameSink> sink;
+  if (!o.output.empty()) {
+    const FileFormat out_format = ResolveFileFormat(o.out_format, o.output);
+    if (out_format == FileFormat::Image && source->frame_count() > 1 && o.frames != 1)
+      throw FrameFileError("image output '" + o.output + "' holds one frame; the input has " +
+                           std::to_string(source->frame_count()) + " (use --frames 1, or a .yuy2, .bgr24 or .y4m output)");
+    sink = std::make_unique<FrameSink>(o.output, out_format, size, source->y4m_params());
+  }
+
+  // Installed before the plugin is loaded and put back after it is gone: the
+  // plugin rewrites its file at Shutdown, also on the way out of an error.
+  std::unique_ptr<ScopedSettingsFile> installed;
+  const std::string settings_path = PluginSettingsPath(o.plugin);
+  if (!o.settings.empty()) installed = std::make_unique<ScopedSettingsFile>(settings_path, o.settings);
+  PluginHost plugin(o.plugin);
+  const HostChannel channel(o.channel, o.channel_name);
+
+  std::printf("tevhost: %s (%s), %dx%d %s frames as %s, channel %lld\n", o.plugin.c_str(), plugin.DisplayName().c_str(),
+              size.width, size.height, FileFormatName(in_format), kind == PixelKind::Yuy2 ? "YUY2" : "RGB24",
+              static_cast<long long>(o.channel));
+  std::fflush(stdout);
+
+  plugin.Init();
+  plugin.SetFormat(size.width, size.height, kind == PixelKind::Bgr24);
+
+  std::vector<uint8_t> frame, first;
+  int64_t processed = 0;
+  if (o.dialog) {
+    LiveViewInput live{size, kind, {}, o.fps};
+    const int64_t limit = o.frames > 0 ? o.frames : 250;  // frames kept in memory for the loop
+    while (static_cast<int64_t>(live.frames.size()) < limit && source->Next(frame))
+      live.frames.push_back(ConvertFrame(frame, source->kind(), kind, size));
+    if (live.frames.empty()) throw FrameFileError("no frames in '" + o.input + "'");
+    processed = RunLiveView(plugin, channel, live, ("tevhost - " + o.input + "  (F2: settings, Space: pause)").c_str());
+  } else {
+    while ((o.frames < 0 || processed < o.frames) && source->Next(frame)) {
+      frame = ConvertFrame(frame, source->kind(), kind, size);
+      if (first.empty()) first = frame;
+      plugin.ProcessFrame(frame.data(), channel);
+      if (sink) sink->Put(frame, kind);
+      ++processed;
+    }
+    if (processed == 0) throw FrameFileError("no frames in '" + o.input + "'");
+    if (o.stats) MeasureProcessFrame(plugin, channel, first, size, kind, o.repeat);
+  }
+  plugin.FreeBuffers();
+  plugin.Shutdown();
+
+  if (!o.save_settings.empty()) {
+    const DWORD attributes = GetFileAttributesA(settings_path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+      throw FrameFileError("the plugin left no settings file at '" + settings_path + "'");
+    WriteWholeFile(o.save_settings, ReadWholeFile(settings_path));
+  }
+  if (sink) {
+    sink->Commit();
+    std::printf("tevhost: %lld frame(s) processed into %s\n", static_cast<long long>(processed), o.output.c_str());
+  } else {
+    std::printf("tevhost: %lld frame(s) processed\n", static_cast<long long>(processed));
+  }
+  return kExitOk;
+}
+
+}  // namespace
+}  // namespace tev::host
+
+int main(int argc, char** argv) {
+  using namespace tev::host;
+  bool help = false;
+  Options options;
+  try {
+    options = ParseOptions(argc, argv, help);
+    if (help) return kExitOk;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tevhost: %s\n", error.what());
+    return kExitUsage;
+  }
+  try {
+    return Run(options);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tevhost: %s\n", error.what());
+    return kExitFailure;
+  }
+}

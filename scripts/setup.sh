@@ -10,7 +10,7 @@ packages=(
   xvfb xauth x11-apps imagemagick
   libgtest-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
-  libstb-dev libyuv-dev libswscale-dev libavutil-dev
+  libstb-dev libcxxopts-dev libyuv-dev libswscale-dev libavutil-dev
   python3
 )
 

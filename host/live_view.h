@@ -1,0 +1,25 @@
+// The host's window for live tuning: shows the input frames in a loop, each
+// processed by the plugin on every timer tick, and opens the plugin's dialog
+// with this window as its owner.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "host/frame_io.h"
+#include "host/plugin_host.h"
+
+namespace tev::host {
+
+struct LiveViewInput {
+  FrameSize size;
+  PixelKind kind;                           // what the plugin is given
+  std::vector<std::vector<uint8_t>> frames;  // in `kind`
+  int frames_per_second = 25;
+};
+
+// Runs until the user closes the window; the caller then ends the calling
+// order (FreeBuffers, Shutdown). Returns the number of frames shown.
+int64_t RunLiveView(PluginHost& plugin, const HostChannel& channel, const LiveViewInput& input, const char* title);
+
+}  // namespace tev::host
