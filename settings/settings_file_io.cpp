@@ -34,6 +34,11 @@ bool ReadSettingsFileOrCreate(const std::string& path, std::string& content) {
 }
 
 bool ReplaceSettingsFile(const std::string& path, const char* data, size_t size) {
+  // A file we could not open for writing is not ours to replace, even though
+  // its folder would let us put a new one in its place.
+  if (File existing{std::fopen(path.c_str(), "rb")}) {
+    if (!File(std::fopen(path.c_str(), "r+b"))) return false;
+  }
   const std::string temp = path + kSettingsTempSuffix;
   std::FILE* file = std::fopen(temp.c_str(), "wb");
   if (!file) return false;

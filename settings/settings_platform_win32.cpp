@@ -120,6 +120,17 @@ bool ReadOrCreate(const std::string& path, std::string& content) {
 }
 
 bool Replace(const std::string& path, const char* data, size_t size) {
+  // A file we could not open for writing (read-only, denied) is not ours to
+  // replace, even though its folder would let us put a new one in its place.
+  // The attribute is tested on its own as well: an administrator under Wine
+  // may open a read-only file for writing.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_READONLY) return false;
+    Handle existing(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (existing.value == INVALID_HANDLE_VALUE) return false;
+  }
   const std::string temp = path + kSettingsTempSuffix;
   bool written = false;
   {
