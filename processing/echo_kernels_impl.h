@@ -32,9 +32,12 @@ class EchoBlock {
   }
 
   // Adding or subtracting 0 leaves chroma and masked-off pixels as they are.
-  void Apply(uint8_t* destination, V k) const {
-    const V pixels = Isa::Load(destination);
-    Isa::Store(destination, kSubtract ? Isa::SubSat(pixels, k) : Isa::AddSat(pixels, k));
+  V Combine(V pixels, V k) const { return kSubtract ? Isa::SubSat(pixels, k) : Isa::AddSat(pixels, k); }
+
+  // One whole block: its source is loaded before the block is stored.
+  void Apply(uint8_t* destination, ptrdiff_t source) const {
+    const V k = Scaled(destination + source);
+    Isa::Store(destination, Combine(Isa::Load(destination), k));
   }
 
  private:
@@ -42,50 +45,70 @@ class EchoBlock {
   V limit_;
 };
 
+// A run of whole blocks plus a remainder of `partial` bytes ends with a pair:
+// its last whole block `last` and the block `edge` that overlaps it and reaches
+// the run's far end, with k masked to the remainder. All four loads come
+// before either store, so no load waits on a store it partly overlaps; `edge`
+// is stored first and `last` then overwrites the overlap with its result.
+template <class Isa, bool kSubtract, bool kSaturate>
+inline void EchoEndPair(const EchoBlock<Isa, kSubtract, kSaturate>& block, uint8_t* last, uint8_t* edge,
+                        ptrdiff_t source, typename Isa::V mask) {
+  const typename Isa::V k_last = block.Scaled(last + source);
+  const typename Isa::V k_edge = Isa::And(block.Scaled(edge + source), mask);
+  const typename Isa::V pixels_last = Isa::Load(last);
+  const typename Isa::V pixels_edge = Isa::Load(edge);
+  Isa::Store(edge, block.Combine(pixels_edge, k_edge));
+  Isa::Store(last, block.Combine(pixels_last, k_last));
+}
+
 // s > 0: sources lie towards the line start, so walk from the end. Each block's
 // source is loaded before its own store, and everything stored so far lies
-// beyond it. The partial block sits at the start of the changed run, overlaps
-// the block after it and adds 0 there.
+// beyond it. Whole blocks line up with the end of the changed run; the edge
+// block sits at its start. Lines are independent, and taking them from the
+// last one up makes the whole pass one descending stream, which the hardware
+// prefetchers follow far better than ascending lines walked backwards.
 template <class Isa, bool kSubtract, bool kSaturate>
 void EchoBackward(const echo::EchoPlan& plan) {
   constexpr size_t kBytes = Isa::kBytes;
   const EchoBlock<Isa, kSubtract, kSaturate> block(plan.gain);
-  const size_t whole = plan.changed - plan.changed % kBytes;
   const size_t partial = plan.changed % kBytes;
+  // Whole blocks before the last one; at least one whole block always exists.
+  const size_t leading = plan.changed - partial - kBytes;
   const typename Isa::V mask = Isa::Load(kMaskTable + 64 - partial);
   const ptrdiff_t source = plan.source;
-  uint8_t* pass = plan.first;
-  for (size_t p = 0; p < plan.passes; ++p, pass += plan.pitch) {
-    uint8_t* begin = pass + plan.begin;
-    uint8_t* run = begin + partial;
-    for (size_t offset = whole; offset != 0; offset -= kBytes) {
-      uint8_t* d = run + offset - kBytes;
-      block.Apply(d, block.Scaled(d + source));
+  for (size_t p = plan.passes; p-- != 0;) {
+    uint8_t* begin = plan.first + p * plan.pitch + plan.begin;
+    uint8_t* last = begin + partial;
+    // Unrolled so that the loop branch is not what limits the short SSE2 blocks.
+#pragma GCC unroll 4
+    for (size_t offset = leading; offset != 0; offset -= kBytes) block.Apply(last + offset, source);
+    if (partial != 0) {
+      EchoEndPair(block, last, begin, source, mask);
+    } else {
+      block.Apply(last, source);
     }
-    if (partial != 0) block.Apply(begin, Isa::And(block.Scaled(begin + source), mask));
   }
 }
 
 // s <= 0: sources lie towards the line end (or are the pixels themselves), so
-// walk from the start; the partial block ends the changed run.
+// walk from the start; the edge block ends the changed run.
 template <class Isa, bool kSubtract, bool kSaturate>
 void EchoForward(const echo::EchoPlan& plan) {
   constexpr size_t kBytes = Isa::kBytes;
   const EchoBlock<Isa, kSubtract, kSaturate> block(plan.gain);
-  const size_t whole = plan.changed - plan.changed % kBytes;
   const size_t partial = plan.changed % kBytes;
+  const size_t leading = plan.changed - partial - kBytes;
   const typename Isa::V mask = Isa::Load(kMaskTable + 32 - kBytes + partial);
   const ptrdiff_t source = plan.source;
   uint8_t* pass = plan.first;
   for (size_t p = 0; p < plan.passes; ++p, pass += plan.pitch) {
     uint8_t* begin = pass + plan.begin;
-    for (size_t offset = 0; offset != whole; offset += kBytes) {
-      uint8_t* d = begin + offset;
-      block.Apply(d, block.Scaled(d + source));
-    }
+#pragma GCC unroll 4
+    for (size_t offset = 0; offset != leading; offset += kBytes) block.Apply(begin + offset, source);
     if (partial != 0) {
-      uint8_t* d = begin + plan.changed - kBytes;
-      block.Apply(d, Isa::And(block.Scaled(d + source), mask));
+      EchoEndPair(block, begin + leading, begin + plan.changed - kBytes, source, mask);
+    } else {
+      block.Apply(begin + leading, source);
     }
   }
 }
