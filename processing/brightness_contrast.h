@@ -15,4 +15,13 @@ void AdjustBrightnessContrast(uint8_t* buffer, const FrameFormat* format, int32_
 void AdjustBrightnessContrastScalar(uint8_t* buffer, const FrameFormat* format, int32_t brightness,
                                     int32_t contrast);
 
+// Every luma byte Y becomes min(255, max(0, floor(Y * gain / 256) + offset)).
+// Both terms are kept wide so that settings from a hand-edited file never wrap.
+struct LumaMap {
+  int64_t gain;
+  int64_t offset;
+};
+LumaMap LumaMapFor(int32_t brightness, int32_t contrast);
+uint8_t ApplyLumaMap(const LumaMap& map, uint8_t luma);
+
 }  // namespace tev
