@@ -134,7 +134,8 @@ int Settings(int argc, char** argv) {
       "method", "fit (up to 8 steps fitted to the model) or cascade (d, 2d, 4d)",
       cxxopts::value<std::string>()->default_value("fit"))(
       "steps", "most steps to use, 1..8", cxxopts::value<int>()->default_value("8"))(
-      "with-default", "also write the values as the DEFAULT section");
+      "with-default", "also write the values as the DEFAULT section")(
+      "every-step", "enable all 8 steps, the unused ones at shift 1, level -1 (for timing every stage)");
   AddModelOptions(options);
   auto args = Parse(options, argc, argv);
   if (!args.count("out")) throw std::invalid_argument("--out is required");
@@ -151,6 +152,8 @@ int Settings(int argc, char** argv) {
     settings.steps = CascadeSteps(model, width, max_steps);
   else
     throw std::invalid_argument("--method must be fit or cascade");
+  if (args.count("every-step"))
+    while (settings.steps.size() < 8) settings.steps.push_back({1, -1});
   const Headroom headroom = ChooseHeadroom(model, width, settings.steps);
   settings.brightness = headroom.brightness;
   settings.contrast = headroom.contrast;
