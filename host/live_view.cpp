@@ -13,9 +13,9 @@ constexpr UINT_PTR kFrameTimer = 1;
 constexpr char kWindowClass[] = "TevHostLiveView";
 
 struct LiveView {
-  PluginHost* plugin;
-  const HostChannel* channel;
-  const LiveViewInput* input;
+  PluginHost* plugin = nullptr;
+  const HostChannel* channel = nullptr;
+  const LiveViewInput* input = nullptr;
   std::vector<uint8_t> frame;    // the plugin's frame, processed in place
   std::vector<uint8_t> display;  // bottom-up-free DIB rows, each padded to 4 bytes
   size_t stride = 0;
@@ -95,7 +95,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
 }  // namespace
 
 int64_t RunLiveView(PluginHost& plugin, const HostChannel& channel, const LiveViewInput& input, const char* title) {
-  LiveView view{&plugin, &channel, &input};
+  LiveView view;
+  view.plugin = &plugin;
+  view.channel = &channel;
+  view.input = &input;
   view.stride = (static_cast<size_t>(input.size.width) * 3 + 3) & ~size_t{3};
   view.display.assign(view.stride * input.size.height, 0);
 
@@ -121,12 +124,13 @@ int64_t RunLiveView(PluginHost& plugin, const HostChannel& channel, const LiveVi
   SetTimer(view.window, kFrameTimer, static_cast<UINT>(1000 / std::max(1, input.frames_per_second)), nullptr);
 
   MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+  // The plugin's dialog is a Unicode window: the loop is Unicode too.
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     // Keyboard navigation inside the plugin's modeless dialog.
     HWND active = GetActiveWindow();
-    if (active && active != view.window && IsDialogMessageA(active, &message)) continue;
+    if (active && active != view.window && IsDialogMessageW(active, &message)) continue;
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
   return view.shown;
 }
