@@ -122,9 +122,14 @@ table="$out/figures.md"
 } >"$table"
 cat "$table"
 
-for picture in before-after before-after-zoom sequence-frame12; do
-  cp "$out/$picture.png" "docs/demo-$picture.png"
-done
-cp "$table" docs/demo-figures.md
 echo
-echo "pictures and figures: $out/ (copies in docs/)"
+if [ ${#model_args[@]} -eq 0 ] && [ "$method" = fit ]; then
+  # The README shows the default run.
+  for picture in before-after before-after-zoom sequence-frame12; do
+    cp "$out/$picture.png" "docs/demo-$picture.png"
+  done
+  cp "$table" docs/demo-figures.md
+  echo "pictures and figures: $out/ (copies in docs/)"
+else
+  echo "pictures and figures: $out/"
+fi
