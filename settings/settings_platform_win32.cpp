@@ -132,6 +132,8 @@ bool Replace(const std::string& path, const char* data, size_t size) {
     if (existing.value == INVALID_HANDLE_VALUE) return false;
   }
   const std::string temp = path + kSettingsTempSuffix;
+  // A leftover of an earlier save is ours to overwrite.
+  SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
   bool written = false;
   {
     Handle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -93,18 +93,6 @@ TEST(SettingsReaderTest, NextSectionListsUntrimmedNamesForward) {
   EXPECT_EQ(names, (std::vector<std::string>{"A", " 12 ", ""}));
 }
 
-TEST(SettingsReaderTest, NextSectionStartsAfterTheSectionFoundLast) {
-  SettingsReader reader;
-  reader.SetImage("[1]\r\n[DEFAULT]\r\n[2]\r\n[3]\r\n");
-  ASSERT_TRUE(reader.FindSection("DEFAULT"));
-  std::string name;
-  ASSERT_TRUE(reader.NextSection(name));
-  EXPECT_EQ(name, "2");
-  ASSERT_TRUE(reader.NextSection(name));
-  EXPECT_EQ(name, "3");
-  EXPECT_FALSE(reader.NextSection(name));
-}
-
 TEST(SettingsReaderTest, CircularSearchFindsNearestFromLastSection) {
   // Headers at offsets 0, 10 and 20.
   const std::string image = "[A]\r\nv=1\r\n[B]\r\nv=2\r\n[A]\r\nv=3\r\n";

@@ -300,15 +300,6 @@ TEST_F(SettingsStoreTest, CancelUndoesEveryEditAndKeepsNewChannels) {
   EXPECT_EQ(store.Snapshot().size(), records.size());
 }
 
-TEST_F(SettingsStoreTest, EditsBeforeTheFirstFrameAreReplaced) {
-  host.WriteSettings(Section("DEFAULT", {{Brightness, 3}}));
-  SettingsStore store;
-  Load(store);
-  store.SetSetting(Brightness, 40);
-  store.SelectChannel(9);
-  EXPECT_EQ(store.Setting(Brightness), 3);
-}
-
 TEST_F(SettingsStoreTest, UnchangedSaveLeavesTheFileAlone) {
   const std::string text = Dialog(7, 8) + Section("3", {{Brightness, -4}});
   host.WriteSettings(text);
