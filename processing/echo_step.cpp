@@ -59,7 +59,12 @@ EchoKernel SelectScalarKernel(bool subtract, bool backward) {
 
 bool CpuHasAvx2() {
 #if defined(__x86_64__) || defined(__i386__)
-  static const bool has_avx2 = __builtin_cpu_supports("avx2");
+  // The explicit init keeps this safe even when first called during static
+  // construction, before libgcc's own constructor has filled in the CPU model.
+  static const bool has_avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
   return has_avx2;
 #else
   return false;

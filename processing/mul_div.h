@@ -13,7 +13,9 @@ int64_t MulDivWide(int32_t x, int32_t y, int32_t z);
 
 // The platform's 32-bit MulDiv: the rounded quotient, or -1 when z is 0 or the
 // quotient does not fit 32 bits. Code that can meet out-of-range settings uses
-// MulDivWide so that the -1 can never be mistaken for a result.
+// MulDivWide so that the -1 can never be mistaken for a result. Unlike Wine's,
+// it returns a quotient of INT32_MIN as is and stays exact for x or z equal to
+// INT32_MIN with a negative divisor, where Wine's negation overflows.
 int32_t MulDiv(int32_t x, int32_t y, int32_t z);
 
 }  // namespace tev

@@ -26,6 +26,10 @@ TEST(MulDiv, ThirtyTwoBitFormReportsOverflowAndZeroDivisorAsMinusOne) {
   EXPECT_EQ(MulDiv(INT_MAX, 2, 1), -1);
   EXPECT_EQ(MulDiv(INT_MAX, 2, 2), INT_MAX);
   EXPECT_EQ(MulDiv(-13, 720, 1000), -9);
+  EXPECT_EQ(MulDiv(INT_MIN, 1, 1), INT_MIN);
+  EXPECT_EQ(MulDiv(INT_MIN, 1, -1), -1);
+  EXPECT_EQ(MulDiv(INT_MIN, 1, -2), 1073741824);
+  EXPECT_EQ(MulDiv(INT_MIN, 1, INT_MIN), 1);
 }
 
 }  // namespace
