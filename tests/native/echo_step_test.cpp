@@ -14,51 +14,39 @@
 namespace tev {
 namespace {
 
-using Lumas = std::vector<int>;
-
-std::vector<uint8_t> LineOf(const Lumas& luma) {
+// A line of the given lumas, every chroma byte 128.
+std::vector<uint8_t> LineOf(const std::vector<int>& luma) {
   std::vector<uint8_t> bytes;
-  for (int y : luma) {
-    bytes.push_back(static_cast<uint8_t>(y));
-    bytes.push_back(128);
-  }
+  for (int y : luma) bytes.insert(bytes.end(), {static_cast<uint8_t>(y), 128});
   return bytes;
 }
 
-Lumas LumasOf(const std::vector<uint8_t>& bytes) {
-  Lumas luma;
-  for (size_t i = 0; i < bytes.size(); i += 2) luma.push_back(bytes[i]);
-  return luma;
-}
-
-// Every implementation under test, each called with Shift and Level.
 struct Variant {
   std::string name;
   std::function<void(uint8_t*, const FrameFormat*, int32_t, int32_t)> apply;
 };
 
+// The reference, the public entry and each instruction set on its own.
 std::vector<Variant> Variants() {
   auto with_isa = [](EchoIsa isa) {
-    return [isa](uint8_t* frame, const FrameFormat* format, int32_t shift, int32_t level) {
-      ApplyEchoStepPixels(frame, format->Width, format->Height, DeriveEchoStepParams(format->Width, shift, level),
-                          isa);
+    return [isa](uint8_t* frame, const FrameFormat* f, int32_t shift, int32_t level) {
+      ApplyEchoStepPixels(frame, f->Width, f->Height, DeriveEchoStepParams(f->Width, shift, level), isa);
     };
   };
-  std::vector<Variant> variants = {{"reference", ApplyEchoStepScalar},
-                                   {"public", ApplyEchoStep},
-                                   {"sse2", with_isa(EchoIsa::Sse2)}};
+  std::vector<Variant> variants = {
+      {"reference", ApplyEchoStepScalar}, {"public", ApplyEchoStep}, {"sse2", with_isa(EchoIsa::Sse2)}};
   if (BestEchoIsa() == EchoIsa::Avx2) variants.push_back({"avx2", with_isa(EchoIsa::Avx2)});
   return variants;
 }
 
 TEST(EchoStep, KnownLines) {
-  const Lumas example = {100, 200, 50, 0, 255, 128, 10, 60};
-  Lumas lone_peak(16, 100);
+  const std::vector<int> example = {100, 200, 50, 0, 255, 128, 10, 60};
+  std::vector<int> lone_peak(16, 100);
   lone_peak[6] = 200;
   struct Case {
-    Lumas in;
+    std::vector<int> in;
     int32_t shift, level;
-    Lumas out;
+    std::vector<int> out;
   } const cases[] = {
       {example, 250, -50, {100, 200, 0, 0, 230, 128, 0, 0}},
       {example, 250, 50, {100, 200, 100, 100, 255, 128, 137, 124}},
@@ -71,7 +59,7 @@ TEST(EchoStep, KnownLines) {
       {{30, 10}, 500, -100, {30, 0}},
       {{100, 200, 0, 128}, 0, 100, {200, 255, 0, 255}},
       {{100, 200, 0, 128}, 0, -100, {0, 0, 0, 0}},
-      // m rounding: Level 1 is m = 3 (not 2), Level -33 is m = 84 (not 85).
+      // Level 1 is m = 3 (not 2), Level -33 is m = 84 (not 85).
       {{100, 100}, 0, 1, {101, 101}},
       {{100, 100}, 0, -33, {68, 68}},
       // Beyond 100 %, k saturates at 255 instead of wrapping (200 x 384 / 256 = 300).
@@ -85,8 +73,7 @@ TEST(EchoStep, KnownLines) {
       std::vector<uint8_t> line = LineOf(c.in);
       const FrameFormat format{static_cast<int32_t>(c.in.size()), 1, 2, 0, 0};
       variant.apply(line.data(), &format, c.shift, c.level);
-      EXPECT_EQ(LumasOf(line), c.out) << variant.name << " shift " << c.shift << " level " << c.level;
-      EXPECT_EQ(line, LineOf(c.out)) << variant.name << ": chroma changed";
+      EXPECT_EQ(line, LineOf(c.out)) << variant.name << " shift " << c.shift << " level " << c.level;
     }
   }
 }
@@ -96,16 +83,15 @@ TEST(EchoStep, DerivesShiftAndGainWithoutWrapping) {
     int32_t width, shift, level;
     int64_t s, m;
   } const cases[] = {
-      {720, 25, 0, 18, 0},     {720, 7, 100, 5, 256},    {720, -13, -100, -9, 256},  {720, 1000, 50, 720, 128},
-      {500, 1, 10, 1, 26},     {500, -1, -10, -1, 26},   {720, 0, 1, 0, 3},          {720, 0, -33, 0, 84},
-      // The platform's 32-bit MulDiv would give -1 here, a real one-pixel shift.
+      {720, 25, 0, 18, 0},   {720, 7, 100, 5, 256},  {720, -13, -100, -9, 256}, {720, 1000, 50, 720, 128},
+      {500, 1, 10, 1, 26},   {500, -1, -10, -1, 26},
+      // The platform's 32-bit MulDiv would give -1 here: a real one-pixel shift.
       {4096, INT_MAX, INT_MIN, 8796093018LL, 5497558139LL},
   };
   for (const Case& c : cases) {
     const EchoStepParams params = DeriveEchoStepParams(c.width, c.shift, c.level);
     EXPECT_EQ(params.pixel_shift, c.s) << c.width << " " << c.shift;
     EXPECT_EQ(params.gain, c.m) << c.level;
-    EXPECT_EQ(params.subtract, c.level < 0);
   }
 }
 
@@ -113,14 +99,13 @@ TEST(EchoStep, SettingsThatReachNoPixelLeaveFrameAlone) {
   struct Case {
     int32_t width, shift, level;
   } const cases[] = {
-      {720, 250, 0},      {720, -999, 0},       {720, 1000, -100},    {720, -1000, 100},
-      {1000, 1001, 100},  {1000, -1001, -100},  {7, 1000, 100},       {4096, INT_MAX, -100},
-      {4096, INT_MIN, 100}, {3, 1, 0},
+      {720, 250, 0},     {720, 1000, -100},   {720, -1000, 100},    {1000, 1001, 100},
+      {1000, -1001, -100}, {4096, INT_MAX, -100}, {4096, INT_MIN, 100}, {0, 0, 100}, {-4, 0, 100},
   };
   std::mt19937 rng(7);
   for (const Variant& variant : Variants()) {
     for (const Case& c : cases) {
-      std::vector<uint8_t> frame(2 * static_cast<size_t>(c.width) * 3);
+      std::vector<uint8_t> frame(2 * 3 * static_cast<size_t>(std::max(c.width, 1)));
       for (uint8_t& b : frame) b = static_cast<uint8_t>(rng());
       const std::vector<uint8_t> before = frame;
       const FrameFormat format{c.width, 3, 2, 0, 0};
@@ -128,17 +113,7 @@ TEST(EchoStep, SettingsThatReachNoPixelLeaveFrameAlone) {
       EXPECT_EQ(frame, before) << variant.name << " width " << c.width << " shift " << c.shift;
     }
   }
-  // Empty frames and a missing format are not touched (and not dereferenced).
-  for (const Variant& variant : Variants()) {
-    uint8_t byte = 77;
-    for (const FrameFormat& format : {FrameFormat{0, 5, 2, 0, 0}, FrameFormat{5, 0, 2, 0, 0},
-                                      FrameFormat{-4, 5, 2, 0, 0}, FrameFormat{INT_MIN, INT_MIN, 2, 0, 0}}) {
-      variant.apply(&byte, &format, 0, 100);
-    }
-    EXPECT_EQ(byte, 77) << variant.name;
-  }
   ApplyEchoStep(nullptr, nullptr, 0, 100);
-  ApplyEchoStepScalar(nullptr, nullptr, 0, 100);
 }
 
 TEST(EchoStep, StrongerLevelNeverCancelsLess) {
@@ -147,65 +122,59 @@ TEST(EchoStep, StrongerLevelNeverCancelsLess) {
   for (uint8_t& b : input) b = static_cast<uint8_t>(rng());
   const FrameFormat format{64, 1, 2, 0, 0};
   for (const Variant& variant : Variants()) {
-    std::vector<uint8_t> previous_add = input, previous_subtract = input;
+    std::vector<uint8_t> weaker_add = input, weaker_subtract = input;
     for (int32_t level = 0; level <= 2000; level += 9) {
       std::vector<uint8_t> added = input, subtracted = input;
       variant.apply(added.data(), &format, 100, level);
       variant.apply(subtracted.data(), &format, 100, -level);
       for (size_t i = 0; i < input.size(); i += 2) {
-        ASSERT_GE(added[i], previous_add[i]) << variant.name << " level " << level << " byte " << i;
-        ASSERT_LE(subtracted[i], previous_subtract[i]) << variant.name << " level " << level << " byte " << i;
+        ASSERT_GE(added[i], weaker_add[i]) << variant.name << " level " << level;
+        ASSERT_LE(subtracted[i], weaker_subtract[i]) << variant.name << " level " << level;
       }
-      previous_add = added;
-      previous_subtract = subtracted;
+      weaker_add = added;
+      weaker_subtract = subtracted;
     }
   }
 }
 
-// A frame inside guard bytes. Under AddressSanitizer the guards are poisoned,
-// so any read or write outside the frame stops the test; otherwise the guards'
-// bytes show any stray write.
+// A frame between guard bytes filled with `fill`. Under AddressSanitizer the
+// guards are poisoned, so a stray read or write stops the test at once.
 class GuardedFrame {
  public:
-  static constexpr size_t kGuard = 64;
-  GuardedFrame(const std::vector<uint8_t>& frame, size_t misalign, uint8_t guard_fill)
-      : storage_(2 * kGuard + misalign + frame.size(), guard_fill), start_(kGuard + misalign), size_(frame.size()),
-        fill_(guard_fill) {
+  GuardedFrame(const std::vector<uint8_t>& frame, size_t misalign, uint8_t fill)
+      : bytes_(128 + misalign + frame.size(), fill), start_(64 + misalign), size_(frame.size()), fill_(fill) {
     std::memcpy(data(), frame.data(), size_);
-    ASAN_POISON_MEMORY_REGION(storage_.data(), start_);
-    ASAN_POISON_MEMORY_REGION(data() + size_, kGuard);
+    ASAN_POISON_MEMORY_REGION(bytes_.data(), start_);
+    ASAN_POISON_MEMORY_REGION(data() + size_, 64);
   }
-  ~GuardedFrame() { ASAN_UNPOISON_MEMORY_REGION(storage_.data(), storage_.size()); }
-  uint8_t* data() { return storage_.data() + start_; }
+  ~GuardedFrame() { ASAN_UNPOISON_MEMORY_REGION(bytes_.data(), bytes_.size()); }
+  uint8_t* data() { return bytes_.data() + start_; }
   std::vector<uint8_t> frame() { return std::vector<uint8_t>(data(), data() + size_); }
   bool GuardsIntact() {
-    ASAN_UNPOISON_MEMORY_REGION(storage_.data(), storage_.size());
-    for (size_t i = 0; i < storage_.size(); ++i) {
-      if ((i < start_ || i >= start_ + size_) && storage_[i] != fill_) return false;
+    ASAN_UNPOISON_MEMORY_REGION(bytes_.data(), bytes_.size());
+    for (size_t i = 0; i < bytes_.size(); ++i) {
+      if ((i < start_ || i >= start_ + size_) && bytes_[i] != fill_) return false;
     }
     return true;
   }
 
  private:
-  std::vector<uint8_t> storage_;
+  std::vector<uint8_t> bytes_;
   size_t start_, size_;
   uint8_t fill_;
 };
 
-// Runs every fast variant and the reference on the same random frame and
-// demands identical bytes, unchanged chroma and untouched guards.
+// Every variant against the reference on one random frame: identical bytes,
+// chroma as it was, guards untouched (filled differently for each run).
 void ExpectSameAsReference(int32_t width, int32_t height, int32_t shift, int32_t level, std::mt19937& rng) {
   std::vector<uint8_t> input(2 * static_cast<size_t>(width) * height);
   for (uint8_t& b : input) b = static_cast<uint8_t>(rng());
   const FrameFormat format{width, height, 2, 0, 0};
   const size_t misalign = rng() % 3 * 2;
-
   GuardedFrame reference(input, misalign, 0x5A);
   ApplyEchoStepScalar(reference.data(), &format, shift, level);
   const std::vector<uint8_t> expected = reference.frame();
-  ASSERT_TRUE(reference.GuardsIntact());
-  for (size_t i = 1; i < input.size(); i += 2) ASSERT_EQ(expected[i], input[i]) << "reference changed chroma";
-
+  for (size_t i = 1; i < input.size(); i += 2) ASSERT_EQ(expected[i], input[i]) << "chroma changed";
   for (const Variant& variant : Variants()) {
     GuardedFrame fast(input, misalign, 0xA5);
     variant.apply(fast.data(), &format, shift, level);
@@ -217,12 +186,11 @@ void ExpectSameAsReference(int32_t width, int32_t height, int32_t shift, int32_t
 
 TEST(EchoStep, FastMatchesReferenceForEveryPixelShiftOfSmallWidths) {
   std::mt19937 rng(3);
-  const int32_t levels[] = {-100, -37, 1, 50, 100, 260, -1000};
   for (int32_t width = 1; width <= 70; ++width) {
     for (int32_t s = -width; s <= width; ++s) {
       const auto shift = static_cast<int32_t>(std::lround(s * 1000.0 / width));
       ASSERT_EQ(DeriveEchoStepParams(width, shift, 0).pixel_shift, s);
-      for (int32_t level : levels) {
+      for (int32_t level : {-100, -37, 1, 50, 100, 260, -1000}) {
         // One line shows reads outside the line; three show lines kept apart.
         ExpectSameAsReference(width, 1, shift, level, rng);
         ExpectSameAsReference(width, 3, shift, level, rng);
@@ -235,14 +203,12 @@ TEST(EchoStep, FastMatchesReferenceOnRandomFrames) {
   std::mt19937 rng(5);
   auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(rng); };
   for (int i = 0; i < 400; ++i) {
-    const int32_t width = i < 20 ? 720 + i % 4 : pick(1, 4096);
-    const int32_t height = pick(1, 5);
     int32_t shift = pick(-1000, 1000), level = pick(-100, 100);
-    if (i % 5 == 1) shift = pick(-40, 40);  // shifts of a few pixels
+    if (i % 5 == 1) shift = pick(-40, 40);
     if (i % 7 == 2) shift = pick(INT_MIN, INT_MAX);
     if (i % 6 == 3) level = pick(-3000, 3000);
     if (i % 11 == 4) level = pick(INT_MIN, INT_MAX);
-    ExpectSameAsReference(width, height, shift, level, rng);
+    ExpectSameAsReference(i < 20 ? 720 + i % 4 : pick(1, 4096), pick(1, 5), shift, level, rng);
   }
   // Whole broadcast frames, including the zero shift that runs as one pass.
   for (int32_t shift : {-51, -1, 0, 1, 25, 51}) ExpectSameAsReference(720, 576, shift, shift < 0 ? 60 : -60, rng);
