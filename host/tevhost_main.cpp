@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -144,6 +145,13 @@ Options ParseOptions(int argc, char** argv, bool& help) {
   if (o.kind != "auto" && o.kind != "yuy2" && o.kind != "rgb24")
     throw UsageError("unknown --kind '" + o.kind + "': use auto, yuy2 or rgb24");
   if (o.dialog && !o.output.empty()) throw UsageError("--dialog shows the frames; it writes no --out");
+  auto same_file = [](std::string a, std::string b) {
+    for (std::string* text : {&a, &b})
+      for (char& c : *text) c = c == '/' ? '\\' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return a == b;
+  };
+  if (!o.output.empty() && same_file(o.input, o.output))
+    throw UsageError("--out names the input file; write the processed frames to another file");
   return o;
 }
 
@@ -276,6 +284,9 @@ int main(int argc, char** argv) {
   }
   try {
     return Run(options);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tevhost: not enough memory for frames of this size\n");
+    return kExitFailure;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tevhost: %s\n", error.what());
     return kExitFailure;

@@ -197,6 +197,7 @@ TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
        "cannot open input file"},
       {"--size 240x192 --out " + out, 2, "no input"},
       {"--in " + dir_ + "ghosted.yuy2 --bogus", 2, "bogus"},
+      {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + dir_ + "GHOSTED.yuy2", 2, "names the input file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
