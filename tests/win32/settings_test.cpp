@@ -140,19 +140,33 @@ TEST_F(SettingsWin32Test, ShutdownWritesExactlyTheKnownChannels) {
   EXPECT_FALSE(Exists(file_ + ".tmp"));
 }
 
-TEST_F(SettingsWin32Test, ReadOnlyFileStaysIntactAndTheHostCarriesOn) {
-  FolderSetAside aside(plugins_);
-  CreateDirectoryA(plugins_.c_str(), nullptr);
-  const std::string text = "[DIALOG]\r\nDlgWndPosX=1\r\nDlgWndPosY=2\r\n" + Section("101", 1);
-  WriteFileBytes(file_, text);
-  ASSERT_TRUE(SetFileAttributesA(file_.c_str(), FILE_ATTRIBUTE_READONLY));
-  RunSession({101, 9000});  // a new channel: the save would change the file
-  EXPECT_EQ(ReadWholeFile(file_), text);
-  EXPECT_FALSE(Exists(file_ + ".tmp"));
-  // Loaded again, the plugin reads the old file and works as before.
-  RunSession({101});
-  EXPECT_EQ(ReadWholeFile(file_), text);
-  SetFileAttributesA(file_.c_str(), FILE_ATTRIBUTE_NORMAL);
+TEST_F(SettingsWin32Test, FailedSaveLeavesTheOldFileAndTheHostCarriesOn) {
+  struct Case {
+    const char* what;
+    bool read_only;
+    bool temp_blocked;  // a folder where the temporary file would go
+  };
+  const Case cases[] = {{"read-only file", true, false}, {"temporary file cannot be made", false, true}};
+  for (const Case& c : cases) {
+    FolderSetAside aside(plugins_);
+    CreateDirectoryA(plugins_.c_str(), nullptr);
+    const std::string text = "[DIALOG]\r\nDlgWndPosX=1\r\nDlgWndPosY=2\r\n" + Section("101", 1);
+    WriteFileBytes(file_, text);
+    if (c.read_only) {
+      ASSERT_TRUE(SetFileAttributesA(file_.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    if (c.temp_blocked) {
+      ASSERT_TRUE(CreateDirectoryA((file_ + ".tmp").c_str(), nullptr));
+    }
+    RunSession({101, 9000});  // a new channel: the save would change the file
+    EXPECT_EQ(ReadWholeFile(file_), text) << c.what;
+    // Loaded again, the plugin reads the old file and works as before.
+    RunSession({101});
+    EXPECT_EQ(ReadWholeFile(file_), text) << c.what;
+    if (c.read_only) {
+      EXPECT_FALSE(Exists(file_ + ".tmp")) << c.what;
+    }
+  }
 }
 
 // Sets HKLM\SOFTWARE\Korvanta\StoreInUsersFolder for one test and removes
