@@ -27,9 +27,10 @@ constexpr UINT kRefreshControls = 0x0590;
 
 // Xvfb runs no window manager, and Wine waits two seconds for one whenever it
 // hides a window that it lets a manager handle. Wine places this program's
-// windows itself instead; its X11 driver reads the setting when it starts,
-// which is after this runs.
-const bool wine_manages_windows_itself = [] {
+// windows itself instead, except for a person's live session on a desktop.
+// The X11 driver reads the setting when it starts, which is after this runs.
+const bool windows_placed_by_wine = [] {
+  const bool on_desktop = std::getenv("TEV_LIVE_DIALOG") != nullptr;
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   const char* name = std::strrchr(path, '\\') ? std::strrchr(path, '\\') + 1 : path;
@@ -38,10 +39,11 @@ const bool wine_manages_windows_itself = [] {
   if (RegCreateKeyExA(HKEY_CURRENT_USER, key_name.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != 0) {
     return false;
   }
-  RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+  RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(on_desktop ? "Y" : "N"), 2);
   RegCloseKey(key);
-  return true;
+  return !on_desktop;
 }();
+
 constexpr wchar_t kSettingsCaption[] = L"ZRL_TEVPlugin";
 
 int32_t TEV_CDECL KnowsEveryChannel(int64_t) { return 1; }
@@ -943,38 +945,44 @@ TEST_F(DialogTest, AboutBoxRunsModallyOnceAndClosesWithOkEnterOrEscape) {
 
 // --- live use -----------------------------------------------------------------
 
-// Not a check: holds the dialog open for a person (TEV_LIVE_DIALOG=1, until the
-// host window is closed) or for scripts/screenshots.sh (TEV_SCREENSHOT_DIR: the
-// window rectangles go to settings.rect and about.rect, and the program goes on
-// when settings.done and about.done appear there).
+// Not a check: holds the dialog open for a person or for scripts/screenshots.sh.
+//   TEV_LIVE_DIALOG=1: runs until the host window is closed; a click on the
+//     host window opens the dialog again after OK or Cancel.
+//   TEV_SCREENSHOT_DIR=<folder>: writes each window's screen rectangle to
+//     settings-dialog.rect, then about-box.rect, and goes on when the matching
+//     .done file appears there.
 class LiveDialog : public DialogTest {
  protected:
   void SetUp() override {}
 };
 
+std::string shot_folder;
+
 bool WaitForFile(const std::string& path) {
-  for (int i = 0; i < 6000; ++i) {
+  for (int i = 0; i < 3000; ++i) {
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
     PumpFor(20);
   }
   return false;
 }
 
-void WriteRect(const std::string& path, HWND window) {
+// Shows the window to the screenshot script and waits until it has its picture.
+bool HoldForShot(const std::string& shot, HWND window) {
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  PumpFor(500);  // painted
   const RECT r = WindowRect(window);
-  std::ofstream(path) << r.left << ' ' << r.top << ' ' << r.right - r.left << ' ' << r.bottom - r.top << '\n';
+  const std::string rect = shot_folder + shot + ".rect";
+  std::ofstream(rect + ".tmp") << r.left << ' ' << r.top << ' ' << r.right - r.left << ' ' << r.bottom - r.top << '\n';
+  MoveFileExA((rect + ".tmp").c_str(), rect.c_str(), MOVEFILE_REPLACE_EXISTING);
+  return WaitForFile(shot_folder + shot + ".done");
 }
-
-std::string shot_folder;
 
 void CALLBACK ShootAboutBox(HWND, UINT, UINT_PTR timer, DWORD) {
   KillTimer(nullptr, timer);
-  std::vector<HWND> boxes = ThreadDialogs(L"");
-  if (boxes.size() != 1) return;
-  PumpFor(500);
-  WriteRect(shot_folder + "about.rect", boxes[0]);
-  WaitForFile(shot_folder + "about.done");
-  PostMessageW(boxes[0], WM_COMMAND, IDOK, 0);
+  for (HWND box : ThreadDialogs(L"")) {
+    HoldForShot("about-box", box);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  }
 }
 
 TEST_F(LiveDialog, HoldsTheDialogOpenWhenAsked) {
@@ -984,7 +992,7 @@ TEST_F(LiveDialog, HoldsTheDialogOpenWhenAsked) {
   if (!shot_folder.empty() && shot_folder.back() != '\\') shot_folder += '\\';
   Start("");
   SetWindowPos(host_, nullptr, 40, 40, 720, 560, SWP_NOZORDER);
-  Channel channel(1001, "SECAM 21");
+  Channel channel(1001, "TV 21");
   Frame(channel);
   ASSERT_NE(Show(), nullptr);
   Enter(kEdited);
@@ -992,6 +1000,7 @@ TEST_F(LiveDialog, HoldsTheDialogOpenWhenAsked) {
   if (live) {
     MSG msg;
     while (IsWindow(host_) && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (msg.message == WM_LBUTTONUP && msg.hwnd == host_) Show();
       HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
       if (root && IsDialogClass(root) && IsDialogMessageW(root, &msg)) continue;
       TranslateMessage(&msg);
@@ -1000,9 +1009,7 @@ TEST_F(LiveDialog, HoldsTheDialogOpenWhenAsked) {
     host_ = nullptr;
     return;
   }
-  PumpFor(500);
-  WriteRect(shot_folder + "settings.rect", dialog_);
-  ASSERT_TRUE(WaitForFile(shot_folder + "settings.done"));
+  ASSERT_TRUE(HoldForShot("settings-dialog", dialog_));
   SetTimer(nullptr, 0, 200, ShootAboutBox);
   Click(IDC_ABOUT_BUTTON);
 }
