@@ -1,0 +1,248 @@
+// The colour conversions: the worked values, greys, the unpaired last pixel,
+// and every instruction set's kernel byte for byte against the scalar rows.
+#include "processing/color_convert.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "processing/color_convert_kernels.h"
+#include "processing/color_cpu.h"
+
+namespace tev {
+namespace {
+
+constexpr size_t kGuard = 48;
+constexpr uint8_t kGuardByte = 0x5A;
+
+// A buffer with guard bytes on both sides, its body filled with `fill`.
+struct Guarded {
+  Guarded(size_t size, uint8_t fill) : bytes(size + 2 * kGuard, kGuardByte) {
+    std::memset(bytes.data() + kGuard, fill, size);
+  }
+  uint8_t* data() { return bytes.data() + kGuard; }
+  const uint8_t* data() const { return bytes.data() + kGuard; }
+  size_t size() const { return bytes.size() - 2 * kGuard; }
+  bool GuardsIntact() const {
+    for (size_t i = 0; i < kGuard; ++i) {
+      if (bytes[i] != kGuardByte || bytes[bytes.size() - 1 - i] != kGuardByte) return false;
+    }
+    return true;
+  }
+  std::vector<uint8_t> bytes;
+};
+
+struct Bgr {
+  uint8_t b, g, r;
+};
+
+std::vector<uint8_t> Repeat(const std::vector<uint8_t>& unit, size_t times) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i < times; ++i) out.insert(out.end(), unit.begin(), unit.end());
+  return out;
+}
+
+// The public functions and, through the same wrapper, every row kernel the
+// machine can run: SSE2 is tried also where wider paths exist.
+struct Path {
+  const char* name;
+  color::Rgb24ToYuy2Row forward;
+  color::Yuy2ToRgb24Row inverse;
+  bool available;
+};
+const Path kPaths[] = {
+    {"scalar", color::Rgb24ToYuy2RowScalar, color::Yuy2ToRgb24RowScalar, true},
+    {"SSE2", color::Rgb24ToYuy2RowSse2, color::Yuy2ToRgb24RowSse2, true},
+    {"SSSE3", color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3, CpuHasSsse3()},
+    {"AVX2", color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2, CpuHasAvx2()},
+};
+
+// Whole frames of `pairs` pairs through one path (null: the public functions).
+void Forward(const Path* path, const uint8_t* rgb, uint8_t* yuy2, int pixels) {
+  const FrameFormat format{pixels, 1, 3, FrameKindRgb24, 0};
+  if (path) color::ConvertRgb24ToYuy2With(path->forward, rgb, yuy2, static_cast<size_t>(pixels / 2));
+  else ConvertRgb24ToYuy2(rgb, yuy2, &format);
+}
+void Inverse(const Path* path, const uint8_t* yuy2, uint8_t* rgb, int pixels) {
+  const FrameFormat format{pixels, 1, 3, FrameKindRgb24, 0};
+  if (path) color::ConvertYuy2ToRgb24With(path->inverse, yuy2, rgb, static_cast<size_t>(pixels / 2));
+  else ConvertYuy2ToRgb24(yuy2, rgb, &format);
+}
+
+std::vector<const Path*> AllPaths() {
+  std::vector<const Path*> paths = {nullptr};
+  for (const Path& path : kPaths) {
+    if (path.available) paths.push_back(&path);
+  }
+  return paths;
+}
+const char* NameOf(const Path* path) { return path ? path->name : "public"; }
+
+TEST(ColorConvert, WorkedPairs) {
+  struct Row {
+    Bgr first, second;
+    uint8_t yuy2[4];
+    Bgr back_first, back_second;
+  } const rows[] = {
+      {{255, 255, 255}, {255, 255, 255}, {255, 128, 255, 128}, {255, 255, 255}, {255, 255, 255}},
+      {{0, 0, 0}, {0, 0, 0}, {0, 128, 0, 128}, {0, 0, 0}, {0, 0, 0}},
+      {{128, 128, 128}, {128, 128, 128}, {128, 128, 128, 128}, {128, 128, 128}, {128, 128, 128}},
+      {{0, 0, 255}, {0, 0, 255}, {76, 85, 76, 255}, {0, 0, 254}, {0, 0, 254}},
+      {{0, 255, 0}, {0, 255, 0}, {149, 43, 149, 21}, {0, 253, 0}, {0, 253, 0}},
+      {{255, 0, 0}, {255, 0, 0}, {28, 255, 28, 107}, {253, 0, 0}, {253, 0, 0}},
+      {{0, 0, 255}, {255, 0, 0}, {76, 170, 28, 181}, {150, 23, 150}, {102, 0, 102}},
+  };
+  constexpr int kPairs = 37;  // whole SIMD blocks and a scalar tail
+  for (const Row& row : rows) {
+    const std::vector<uint8_t> rgb = Repeat({row.first.b, row.first.g, row.first.r, row.second.b, row.second.g,
+                                             row.second.r},
+                                            kPairs);
+    const std::vector<uint8_t> yuy2 = Repeat({row.yuy2[0], row.yuy2[1], row.yuy2[2], row.yuy2[3]}, kPairs);
+    const std::vector<uint8_t> back = Repeat({row.back_first.b, row.back_first.g, row.back_first.r,
+                                              row.back_second.b, row.back_second.g, row.back_second.r},
+                                             kPairs);
+    for (const Path* path : AllPaths()) {
+      SCOPED_TRACE(testing::Message() << NameOf(path) << ", pair " << int{row.first.b} << "," << int{row.first.g}
+                                      << "," << int{row.first.r} << " / " << int{row.second.b} << ","
+                                      << int{row.second.g} << "," << int{row.second.r});
+      std::vector<uint8_t> converted(yuy2.size()), restored(rgb.size());
+      Forward(path, rgb.data(), converted.data(), 2 * kPairs);
+      EXPECT_EQ(converted, yuy2);
+      Inverse(path, converted.data(), restored.data(), 2 * kPairs);
+      EXPECT_EQ(restored, back);
+    }
+  }
+}
+
+TEST(ColorConvert, DecodingAloneExpandsNoRange) {
+  struct Row {
+    uint8_t yuy2[4];
+    Bgr first, second;
+  } const rows[] = {
+      {{16, 128, 235, 128}, {16, 16, 16}, {235, 235, 235}},
+      {{100, 0, 100, 255}, {0, 52, 255}, {0, 52, 255}},
+  };
+  constexpr int kPairs = 21;
+  for (const Row& row : rows) {
+    const std::vector<uint8_t> yuy2 = Repeat({row.yuy2[0], row.yuy2[1], row.yuy2[2], row.yuy2[3]}, kPairs);
+    const std::vector<uint8_t> rgb =
+        Repeat({row.first.b, row.first.g, row.first.r, row.second.b, row.second.g, row.second.r}, kPairs);
+    for (const Path* path : AllPaths()) {
+      std::vector<uint8_t> out(rgb.size());
+      Inverse(path, yuy2.data(), out.data(), 2 * kPairs);
+      EXPECT_EQ(out, rgb) << NameOf(path) << ", " << int{row.yuy2[0]} << " " << int{row.yuy2[1]} << " "
+                          << int{row.yuy2[2]} << " " << int{row.yuy2[3]};
+    }
+  }
+}
+
+TEST(ColorConvert, EveryGreyComesBackUnchanged) {
+  std::vector<uint8_t> greys(256);
+  for (int i = 0; i < 256; ++i) greys[i] = static_cast<uint8_t>(i);
+  std::shuffle(greys.begin(), greys.end(), std::mt19937(3));
+  std::vector<uint8_t> rgb;
+  for (uint8_t grey : greys) rgb.insert(rgb.end(), {grey, grey, grey});
+  for (const Path* path : AllPaths()) {
+    std::vector<uint8_t> yuy2(2 * 256), back(rgb.size());
+    Forward(path, rgb.data(), yuy2.data(), 256);
+    for (int i = 0; i < 256; ++i) {
+      ASSERT_EQ(yuy2[2 * i], greys[i]) << NameOf(path) << ", pixel " << i;
+      ASSERT_EQ(yuy2[2 * i + 1], 128) << NameOf(path) << ", pixel " << i;
+    }
+    Inverse(path, yuy2.data(), back.data(), 256);
+    EXPECT_EQ(back, rgb) << NameOf(path);
+  }
+}
+
+// Frames of every size from no pair to several blocks and a tail, odd ones
+// included: only the bytes of whole pairs are written, each exactly as the
+// scalar rows write it, and nothing around them is touched. Outputs start
+// from different fills, so a byte that one version forgets shows.
+TEST(ColorConvert, EveryKernelMatchesTheScalarRowsOnRandomFrames) {
+  std::mt19937 rng(77);
+  for (int pixels = 0; pixels <= 141; ++pixels) {
+    const size_t pairs = static_cast<size_t>(pixels) / 2;
+    Guarded rgb(3 * static_cast<size_t>(pixels), 0), yuy2(2 * static_cast<size_t>(pixels), 0);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb.data()[i] = static_cast<uint8_t>(rng());
+    for (size_t i = 0; i < yuy2.size(); ++i) yuy2.data()[i] = static_cast<uint8_t>(rng());
+
+    Guarded want_yuy2(yuy2.size(), 0x11), want_rgb(rgb.size(), 0x22);
+    color::Rgb24ToYuy2RowScalar(rgb.data(), want_yuy2.data(), pairs);
+    color::Yuy2ToRgb24RowScalar(yuy2.data(), want_rgb.data(), pairs);
+
+    for (const Path* path : AllPaths()) {
+      SCOPED_TRACE(testing::Message() << NameOf(path) << ", " << pixels << " pixels");
+      const Guarded rgb_in = rgb, yuy2_in = yuy2;
+      Guarded got_yuy2(yuy2.size(), 0xEE), got_rgb(rgb.size(), 0xDD);
+      Forward(path, rgb.data(), got_yuy2.data(), pixels);
+      Inverse(path, yuy2.data(), got_rgb.data(), pixels);
+      ASSERT_EQ(rgb.bytes, rgb_in.bytes) << "the RGB input was written";
+      ASSERT_EQ(yuy2.bytes, yuy2_in.bytes) << "the 4:2:2 input was written";
+      ASSERT_TRUE(got_yuy2.GuardsIntact());
+      ASSERT_TRUE(got_rgb.GuardsIntact());
+      ASSERT_EQ(0, std::memcmp(got_yuy2.data(), want_yuy2.data(), 4 * pairs));
+      ASSERT_EQ(0, std::memcmp(got_rgb.data(), want_rgb.data(), 6 * pairs));
+      for (size_t i = 4 * pairs; i < got_yuy2.size(); ++i) ASSERT_EQ(got_yuy2.data()[i], 0xEE) << i;
+      for (size_t i = 6 * pairs; i < got_rgb.size(); ++i) ASSERT_EQ(got_rgb.data()[i], 0xDD) << i;
+    }
+  }
+}
+
+// Every (U, V) with luma at the ends and in between, and a large random
+// RGB frame: far more values than the frames above.
+TEST(ColorConvert, EveryKernelMatchesTheScalarRowsOnEveryChromaPair) {
+  constexpr int kPairs = 3 * 65536;
+  std::vector<uint8_t> yuy2(4 * kPairs), rgb(6 * kPairs);
+  std::mt19937 rng(9);
+  for (int i = 0; i < kPairs; ++i) {
+    const int ends = i / 65536;  // 0: black and white, 1: white and black, 2: random
+    yuy2[4 * i] = ends == 0 ? 0 : ends == 1 ? 255 : static_cast<uint8_t>(rng());
+    yuy2[4 * i + 1] = static_cast<uint8_t>(i);
+    yuy2[4 * i + 2] = ends == 0 ? 255 : ends == 1 ? 0 : static_cast<uint8_t>(rng());
+    yuy2[4 * i + 3] = static_cast<uint8_t>(i >> 8);
+  }
+  for (uint8_t& byte : rgb) byte = static_cast<uint8_t>(rng());
+  std::vector<uint8_t> want_rgb(rgb.size()), want_yuy2(yuy2.size());
+  color::Yuy2ToRgb24RowScalar(yuy2.data(), want_rgb.data(), kPairs);
+  color::Rgb24ToYuy2RowScalar(rgb.data(), want_yuy2.data(), kPairs);
+  for (const Path* path : AllPaths()) {
+    std::vector<uint8_t> got_rgb(rgb.size()), got_yuy2(yuy2.size());
+    Inverse(path, yuy2.data(), got_rgb.data(), 2 * kPairs);
+    Forward(path, rgb.data(), got_yuy2.data(), 2 * kPairs);
+    EXPECT_TRUE(got_rgb == want_rgb) << NameOf(path);
+    EXPECT_TRUE(got_yuy2 == want_yuy2) << NameOf(path);
+  }
+}
+
+// Through the public functions with a real frame format: W*H pixels as one
+// run, the unpaired last pixel of an odd frame left alone, and frames without
+// a pair (or without pixels) untouched.
+TEST(ColorConvert, FramesAreOneRunAndTheUnpairedPixelIsLeftAlone) {
+  struct Size {
+    int width, height;
+  } const sizes[] = {{3, 3}, {5, 7}, {1, 9}, {9, 1}, {7, 2}, {1, 1}, {0, 4}, {4, 0}, {-2, -3}, {-6, 2}};
+  std::mt19937 rng(5);
+  for (const Size& s : sizes) {
+    SCOPED_TRACE(testing::Message() << s.width << "x" << s.height);
+    const FrameFormat format{s.width, s.height, 3, FrameKindRgb24, 0};
+    const int pixels = s.width > 0 && s.height > 0 ? s.width * s.height : 0;
+    const size_t pairs = static_cast<size_t>(pixels / 2);
+    Guarded rgb(3 * static_cast<size_t>(pixels), 0);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb.data()[i] = static_cast<uint8_t>(rng());
+    Guarded yuy2(2 * static_cast<size_t>(pixels), 0x77), want(2 * static_cast<size_t>(pixels), 0x77);
+    ConvertRgb24ToYuy2(rgb.data(), yuy2.data(), &format);
+    color::Rgb24ToYuy2RowScalar(rgb.data(), want.data(), pairs);
+    EXPECT_EQ(yuy2.bytes, want.bytes);
+
+    Guarded back = rgb;
+    ConvertYuy2ToRgb24(yuy2.data(), back.data(), &format);
+    for (size_t i = 6 * pairs; i < back.size(); ++i) EXPECT_EQ(back.data()[i], rgb.data()[i]) << "byte " << i;
+    EXPECT_TRUE(back.GuardsIntact());
+    EXPECT_TRUE(yuy2.GuardsIntact());
+  }
+}
+
+}  // namespace
+}  // namespace tev
