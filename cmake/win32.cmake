@@ -61,9 +61,11 @@ add_test(NAME dll_image COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-dll.sh $<TARGE
 
 # The host test makes its own ghosted input and measures the host's output
 # with the demo's code.
-if(TARGET tev_host_test)
-  file(GLOB TEV_DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/demo/*.cpp)
-  list(FILTER TEV_DEMO_SOURCES EXCLUDE REGEX "_main\\.cpp$")
-  target_sources(tev_host_test PRIVATE ${TEV_DEMO_SOURCES} ${CMAKE_SOURCE_DIR}/host/frame_io.cpp)
-  target_include_directories(tev_host_test PRIVATE /usr/include/stb)
-endif()
+file(GLOB TEV_DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/demo/*.cpp)
+list(FILTER TEV_DEMO_SOURCES EXCLUDE REGEX "_main\\.cpp$")
+foreach(host_test tev_host_test tev_host_gui_test)
+  if(TARGET ${host_test})
+    target_sources(${host_test} PRIVATE ${TEV_DEMO_SOURCES} ${CMAKE_SOURCE_DIR}/host/frame_io.cpp)
+    target_include_directories(${host_test} PRIVATE /usr/include/stb)
+  endif()
+endforeach()

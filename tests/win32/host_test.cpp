@@ -144,8 +144,10 @@ TEST_F(HostTest, RemovesTheGhostInBothFrameKindsAndPutsTheSettingsFileBack) {
   // The tuned file was the plugin's only for the run.
   EXPECT_EQ(Exists(PluginSettingsFile("")), had_file);
 
-  // Without settings the plugin's defaults leave a YUY2 frame alone.
-  const HostRun plain = Run("--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + dir_ + "plain.yuy2 --channel 77");
+  // With an empty settings file the plugin's defaults leave a YUY2 frame alone.
+  host::WriteWholeFile(dir_ + "empty.ini", {});
+  const HostRun plain = Run("--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + dir_ + "plain.yuy2 --channel 77" +
+                            " --settings " + dir_ + "empty.ini");
   ASSERT_EQ(plain.exit_code, 0u) << plain.output;
   EXPECT_EQ(host::ReadWholeFile(dir_ + "plain.yuy2"), host::ReadWholeFile(dir_ + "ghosted.yuy2"));
 }

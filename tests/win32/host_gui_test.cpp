@@ -1,0 +1,85 @@
+// tevhost.exe --dialog: a window that shows the frames with the plugin's dialog
+// owned by it; closing the window ends the calling order, so the plugin's
+// settings file is written at Shutdown.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "demo/test_card.h"
+#include "host/frame_io.h"
+#include "support/plugin_loader.h"
+
+namespace tev {
+namespace {
+
+struct OwnedSearch {
+  HWND owner;
+  HWND found;
+};
+
+BOOL CALLBACK FindOwned(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<OwnedSearch*>(context);
+  if (GetWindow(window, GW_OWNER) == search->owner && IsWindowVisible(window)) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+TEST(HostLiveView, ShowsTheDialogOverItsWindowAndShutsDownOnClose) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string dir = std::string(temp) + "tev_host_gui_" + std::to_string(GetCurrentProcessId()) + "\\";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  const demo::Canvas card = demo::MakeTestCard(160, 120, 0);
+  {
+    host::FrameSink sink(dir + "card.png", host::FileFormat::Image, {160, 120}, "");
+    sink.Put(card.bgr, host::PixelKind::Bgr24);
+    sink.Commit();
+  }
+  // An installed file keeps the host folder as it was after the run.
+  host::WriteWholeFile(dir + "empty.ini", {});
+  const std::string saved = dir + "saved.ini";
+  std::string command = "\"" + testing::WindowsPathFromEnv("TEV_HOST") + "\" --dialog --in " + dir +
+                        "card.png --channel 31 --settings " + dir + "empty.ini --save-settings " + saved;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+
+  HWND main = nullptr;
+  OwnedSearch dialog{nullptr, nullptr};
+  for (int i = 0; i < 200 && !dialog.found; ++i) {
+    Sleep(50);
+    main = FindWindowA("TevHostLiveView", nullptr);
+    if (main) {
+      dialog.owner = main;
+      EnumWindows(FindOwned, reinterpret_cast<LPARAM>(&dialog));
+    }
+  }
+  ASSERT_NE(main, nullptr) << "no live window";
+  EXPECT_NE(dialog.found, nullptr) << "the plugin's dialog is not owned by the live window";
+
+  PostMessageA(main, WM_CLOSE, 0, 0);
+  ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+  DWORD exit_code = 1;
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  EXPECT_EQ(exit_code, 0u);
+
+  // Written by the plugin's Shutdown: the channel that the frames came from.
+  const std::vector<uint8_t> bytes = host::ReadWholeFile(saved);
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_NE(text.find("[31]\r\n"), std::string::npos) << text;
+  DeleteFileA(saved.c_str());
+  DeleteFileA((dir + "card.png").c_str());
+  DeleteFileA((dir + "empty.ini").c_str());
+  RemoveDirectoryA(dir.c_str());
+}
+
+}  // namespace
+}  // namespace tev
