@@ -91,6 +91,10 @@ void BM_Rgb24ToYuy2(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * Pixels(state)));
 }
+void BM_Rgb24ToYuy2Avx512Vbmi(benchmark::State& state) {
+  if (!CpuHasAvx512Vbmi()) return state.SkipWithError("no AVX-512 VBMI");
+  Forward(state, color::Rgb24ToYuy2RowAvx512Vbmi);
+}
 void BM_Rgb24ToYuy2Scalar(benchmark::State& state) { Forward(state, color::Rgb24ToYuy2RowScalar); }
 void BM_Rgb24ToYuy2Sse2(benchmark::State& state) { Forward(state, color::Rgb24ToYuy2RowSse2); }
 void BM_Rgb24ToYuy2Ssse3(benchmark::State& state) {
@@ -188,6 +192,7 @@ BENCHMARK(BM_Rgb24ToYuy2)->TEV_FRAME_SIZES;
 BENCHMARK(BM_Rgb24ToYuy2Sse2)->TEV_FRAME_SIZES;
 BENCHMARK(BM_Rgb24ToYuy2Ssse3)->TEV_FRAME_SIZES;
 BENCHMARK(BM_Rgb24ToYuy2Avx2)->TEV_FRAME_SIZES;
+BENCHMARK(BM_Rgb24ToYuy2Avx512Vbmi)->TEV_FRAME_SIZES;
 BENCHMARK(BM_Rgb24ToYuy2Scalar)->TEV_FRAME_SIZES;
 BENCHMARK(BM_Yuy2ToRgb24)->TEV_FRAME_SIZES;
 BENCHMARK(BM_Yuy2ToRgb24Sse2)->TEV_FRAME_SIZES;

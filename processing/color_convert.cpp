@@ -24,9 +24,12 @@ struct Kernels {
 };
 
 Kernels ChooseKernels() {
-  if (CpuHasAvx2()) return {color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2};
-  if (CpuHasSsse3()) return {color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3};
-  return {color::Rgb24ToYuy2RowSse2, color::Yuy2ToRgb24RowSse2};
+  Kernels kernels{color::Rgb24ToYuy2RowSse2, color::Yuy2ToRgb24RowSse2};
+  if (CpuHasSsse3()) kernels = {color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3};
+  if (CpuHasAvx2()) kernels = {color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2};
+  // Whole-register byte permutes help the forward direction only.
+  if (CpuHasAvx512Vbmi()) kernels.forward = color::Rgb24ToYuy2RowAvx512Vbmi;
+  return kernels;
 }
 
 const Kernels& ChosenKernels() {

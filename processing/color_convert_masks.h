@@ -118,4 +118,58 @@ constexpr Bytes16 InverseTerm(int first, int count, int at) {
   return m;
 }
 
+// RGB to 4:2:2 with whole-register byte permutes (AVX-512 VBMI, 32 bytes):
+// sixteen pixels at a time, luma and chroma in registers of their own, so
+// that 16-bit lane k of both is output byte pair k (the luma of pixel k, and
+// U or V of its pair for even or odd k). Luma is taken from the plain bytes,
+// (B, G) and (G, R) weighted (29, 99) and (51, 77), whose sum S <= 65280 has
+// Y as its high byte; only chroma needs the complemented average above, and
+// gets its +128 by a flip of the top bit.
+struct Bytes32 {
+  int8_t b[32];
+};
+
+// Byte c of pixel p of the 48 bytes, as a two-register permute index.
+constexpr int8_t WideByte(int pixel, int component) { return static_cast<int8_t>(3 * pixel + component); }
+
+constexpr Bytes32 WideLuma(bool first) {
+  Bytes32 m{};
+  for (int pixel = 0; pixel < 16; ++pixel) {
+    m.b[2 * pixel] = WideByte(pixel, first ? 0 : 1);
+    m.b[2 * pixel + 1] = WideByte(pixel, first ? 1 : 2);
+  }
+  return m;
+}
+
+// (b', g') or (r', r') of the first or second pixel of lane k's pair.
+constexpr Bytes32 WideChroma(int pixel_of_pair, bool first) {
+  Bytes32 m{};
+  for (int lane = 0; lane < 16; ++lane) {
+    const int pixel = 2 * (lane / 2) + pixel_of_pair;
+    m.b[2 * lane] = WideByte(pixel, first ? 0 : 2);
+    m.b[2 * lane + 1] = WideByte(pixel, first ? 1 : 2);  // weight 0 in the second
+  }
+  return m;
+}
+
+constexpr Bytes32 WideWeights(bool luma, bool first) {
+  Bytes32 m{};
+  for (int lane = 0; lane < 16; ++lane) {
+    int8_t a = 0, b = 0;
+    if (luma) {
+      a = first ? 29 : 51;
+      b = first ? 99 : 77;
+    } else if (lane % 2 == 0) {  // U: 128b - 85g - 43r
+      a = first ? -128 : 43;
+      b = first ? 85 : 0;
+    } else {  // V: 128r - 107g - 21b
+      a = first ? 21 : -128;
+      b = first ? 107 : 0;
+    }
+    m.b[2 * lane] = a;
+    m.b[2 * lane + 1] = b;
+  }
+  return m;
+}
+
 }  // namespace tev::color::masks

@@ -15,4 +15,11 @@ inline bool CpuHasAvx2() {
   return __builtin_cpu_supports("avx2");
 }
 
+// Byte permutes across a whole 32-byte register (AVX-512 VBMI with VL).
+inline bool CpuHasAvx512Vbmi() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
+}
+
 }  // namespace tev
