@@ -159,34 +159,37 @@ TEST(ColorConvert, EveryGreyComesBackUnchanged) {
 
 // Frames of every size from no pair to several blocks and a tail, odd ones
 // included: only the bytes of whole pairs are written, each exactly as the
-// scalar rows write it, and nothing around them is touched. Outputs start
-// from different fills, so a byte that one version forgets shows.
+// scalar rows write it, and nothing around them is touched. The inputs are
+// exactly 6P and 4P bytes long, so that AddressSanitizer sees any read past
+// them; outputs start from different fills and have guard bytes, so that a
+// byte one version forgets, or writes outside, shows.
 TEST(ColorConvert, EveryKernelMatchesTheScalarRowsOnRandomFrames) {
   std::mt19937 rng(77);
   for (int pixels = 0; pixels <= 141; ++pixels) {
     const size_t pairs = static_cast<size_t>(pixels) / 2;
-    Guarded rgb(3 * static_cast<size_t>(pixels), 0), yuy2(2 * static_cast<size_t>(pixels), 0);
-    for (size_t i = 0; i < rgb.size(); ++i) rgb.data()[i] = static_cast<uint8_t>(rng());
-    for (size_t i = 0; i < yuy2.size(); ++i) yuy2.data()[i] = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> rgb(6 * pairs), yuy2(4 * pairs);
+    for (uint8_t& byte : rgb) byte = static_cast<uint8_t>(rng());
+    for (uint8_t& byte : yuy2) byte = static_cast<uint8_t>(rng());
+    const size_t rgb_size = 3 * static_cast<size_t>(pixels), yuy2_size = 2 * static_cast<size_t>(pixels);
 
-    Guarded want_yuy2(yuy2.size(), 0x11), want_rgb(rgb.size(), 0x22);
+    Guarded want_yuy2(yuy2_size, 0x11), want_rgb(rgb_size, 0x22);
     color::Rgb24ToYuy2RowScalar(rgb.data(), want_yuy2.data(), pairs);
     color::Yuy2ToRgb24RowScalar(yuy2.data(), want_rgb.data(), pairs);
 
     for (const Path* path : AllPaths()) {
       SCOPED_TRACE(testing::Message() << NameOf(path) << ", " << pixels << " pixels");
-      const Guarded rgb_in = rgb, yuy2_in = yuy2;
-      Guarded got_yuy2(yuy2.size(), 0xEE), got_rgb(rgb.size(), 0xDD);
+      const std::vector<uint8_t> rgb_in = rgb, yuy2_in = yuy2;
+      Guarded got_yuy2(yuy2_size, 0xEE), got_rgb(rgb_size, 0xDD);
       Forward(path, rgb.data(), got_yuy2.data(), pixels);
       Inverse(path, yuy2.data(), got_rgb.data(), pixels);
-      ASSERT_EQ(rgb.bytes, rgb_in.bytes) << "the RGB input was written";
-      ASSERT_EQ(yuy2.bytes, yuy2_in.bytes) << "the 4:2:2 input was written";
+      ASSERT_EQ(rgb, rgb_in) << "the RGB input was written";
+      ASSERT_EQ(yuy2, yuy2_in) << "the 4:2:2 input was written";
       ASSERT_TRUE(got_yuy2.GuardsIntact());
       ASSERT_TRUE(got_rgb.GuardsIntact());
       ASSERT_EQ(0, std::memcmp(got_yuy2.data(), want_yuy2.data(), 4 * pairs));
       ASSERT_EQ(0, std::memcmp(got_rgb.data(), want_rgb.data(), 6 * pairs));
-      for (size_t i = 4 * pairs; i < got_yuy2.size(); ++i) ASSERT_EQ(got_yuy2.data()[i], 0xEE) << i;
-      for (size_t i = 6 * pairs; i < got_rgb.size(); ++i) ASSERT_EQ(got_rgb.data()[i], 0xDD) << i;
+      for (size_t i = 4 * pairs; i < yuy2_size; ++i) ASSERT_EQ(got_yuy2.data()[i], 0xEE) << i;
+      for (size_t i = 6 * pairs; i < rgb_size; ++i) ASSERT_EQ(got_rgb.data()[i], 0xDD) << i;
     }
   }
 }
