@@ -48,11 +48,12 @@ void DialogFrame::EndModal(INT_PTR result) {
 
 void DialogFrame::Destroy() {
   HWND window = Window();
-  if (!window) return;
+  // Gone already when its thread ended without closing it.
+  if (!window || !IsWindow(window)) return;
   if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
     DestroyWindow(window);
   } else {
-    SendMessageTimeoutW(window, WM_DESTROY_REQUEST, 0, 0, SMTO_NORMAL, kCrossThreadTimeoutMs, nullptr);
+    SendMessageTimeoutW(window, WM_DESTROY_REQUEST, 0, 0, SMTO_ABORTIFHUNG, kCrossThreadTimeoutMs, nullptr);
   }
 }
 

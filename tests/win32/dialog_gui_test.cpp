@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/plugin_loader.h"
@@ -777,7 +779,9 @@ TEST_F(DialogTest, ChannelSwitchWhileOpenReloadsEveryControlAndClearsTheFreeze) 
   ASSERT_NE(Show(), nullptr);
   Enter(kEdited);
   Click(IDC_FREEZE);
-  Frame(second);
+  // Frames may come from another thread; the switch reaches the dialog as a
+  // posted message (a sent one would wait here for ever).
+  std::thread([&] { Frame(second); }).join();
   Pump();
   EXPECT_EQ(Text(IDC_CHANNEL_NAME), L"Second");
   EXPECT_EQ(Checked(IDC_FREEZE), 0);
@@ -835,6 +839,34 @@ TEST_F(DialogTest, FirstFramePostsOneRefreshAllAndAFurtherFrameNone) {
   EXPECT_EQ(first[0].lParam, 0);
   Frame(channel);
   EXPECT_TRUE(take_refreshes().empty());
+}
+
+// A host may open the dialog on a thread of its own and shut down from another.
+TEST_F(DialogTest, ShutdownFromAnotherThreadClosesTheDialogOnItsOwnThread) {
+  HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> done{false};
+  HWND dialog = nullptr;
+  std::thread ui([&] {
+    DialogHostInfo info{nullptr};
+    d().ShowDialog(&info);
+    std::vector<HWND> dialogs = ThreadDialogs(kSettingsCaption);
+    dialog = dialogs.size() == 1 ? dialogs[0] : nullptr;
+    if (dialog) SetWindowPos(dialog, nullptr, 222, 111, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetEvent(opened);
+    while (!done) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      Pump();
+    }
+  });
+  WaitForSingleObject(opened, 10000);
+  CloseHandle(opened);
+  Shutdown();
+  const bool closed = dialog && !IsWindow(dialog);
+  done = true;
+  ui.join();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(FileSection("DIALOG")["DlgWndPosX"], "222");
+  EXPECT_EQ(FileSection("DIALOG")["DlgWndPosY"], "111");
 }
 
 // --- the about box ----------------------------------------------------------
