@@ -115,6 +115,10 @@ void BM_Yuy2ToRgb24(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * Pixels(state)));
 }
+void BM_Yuy2ToRgb24Avx512Vbmi(benchmark::State& state) {
+  if (!CpuHasAvx512Vbmi()) return state.SkipWithError("no AVX-512 VBMI");
+  Inverse(state, color::Yuy2ToRgb24RowAvx512Vbmi);
+}
 void BM_Yuy2ToRgb24Scalar(benchmark::State& state) { Inverse(state, color::Yuy2ToRgb24RowScalar); }
 void BM_Yuy2ToRgb24Sse2(benchmark::State& state) { Inverse(state, color::Yuy2ToRgb24RowSse2); }
 void BM_Yuy2ToRgb24Ssse3(benchmark::State& state) {
@@ -198,6 +202,7 @@ BENCHMARK(BM_Yuy2ToRgb24)->TEV_FRAME_SIZES;
 BENCHMARK(BM_Yuy2ToRgb24Sse2)->TEV_FRAME_SIZES;
 BENCHMARK(BM_Yuy2ToRgb24Ssse3)->TEV_FRAME_SIZES;
 BENCHMARK(BM_Yuy2ToRgb24Avx2)->TEV_FRAME_SIZES;
+BENCHMARK(BM_Yuy2ToRgb24Avx512Vbmi)->TEV_FRAME_SIZES;
 BENCHMARK(BM_Yuy2ToRgb24Scalar)->TEV_FRAME_SIZES;
 #if TEV_HAVE_LIBYUV
 BENCHMARK(BM_LibyuvRgb24ToYuy2J)->TEV_FRAME_SIZES;

@@ -27,8 +27,7 @@ Kernels ChooseKernels() {
   Kernels kernels{color::Rgb24ToYuy2RowSse2, color::Yuy2ToRgb24RowSse2};
   if (CpuHasSsse3()) kernels = {color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3};
   if (CpuHasAvx2()) kernels = {color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2};
-  // Whole-register byte permutes help the forward direction only.
-  if (CpuHasAvx512Vbmi()) kernels.forward = color::Rgb24ToYuy2RowAvx512Vbmi;
+  if (CpuHasAvx512Vbmi()) kernels = {color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx512Vbmi};
   return kernels;
 }
 

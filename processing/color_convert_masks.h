@@ -172,4 +172,26 @@ constexpr Bytes32 WideWeights(bool luma, bool first) {
   return m;
 }
 
+// 4:2:2 to RGB with whole-register byte permutes: 32 pixels per step. Two
+// registers of 4:2:2 bytes are the luma table (luma of pixel p at byte 2p),
+// and the colour terms of each register, packed by 16-byte lane as in the
+// SSSE3 kernel, make two 64-byte term tables. Output chunk c (32 bytes) picks
+// its luma and terms from them.
+constexpr Bytes32 WideInverseLuma(int chunk) {
+  Bytes32 m{};
+  for (int i = 0; i < 32; ++i) m.b[i] = static_cast<int8_t>(2 * ((32 * chunk + i) / 3));
+  return m;
+}
+
+constexpr Bytes32 WideInverseTerm(int chunk) {
+  Bytes32 m{};
+  for (int i = 0; i < 32; ++i) {
+    const int byte = 32 * chunk + i, pair = byte / 6, component = byte % 3;
+    const int table = pair / 8, lane = (pair % 8) / 4, j = pair % 4;
+    const int within = component == 0 ? 2 * j : component == 2 ? 2 * j + 1 : 8 + 2 * j;
+    m.b[i] = static_cast<int8_t>(32 * table + 16 * lane + within);
+  }
+  return m;
+}
+
 }  // namespace tev::color::masks

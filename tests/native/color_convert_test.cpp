@@ -57,7 +57,7 @@ const Path kPaths[] = {
     {"SSE2", color::Rgb24ToYuy2RowSse2, color::Yuy2ToRgb24RowSse2, true},
     {"SSSE3", color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3, CpuHasSsse3()},
     {"AVX2", color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2, CpuHasAvx2()},
-    {"AVX-512 VBMI", color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx2, CpuHasAvx512Vbmi()},
+    {"AVX-512 VBMI", color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx512Vbmi, CpuHasAvx512Vbmi()},
 };
 
 // Whole frames of `pairs` pairs through one path (null: the public functions).

@@ -41,7 +41,7 @@ TEST(Rgb32, ConversionKernelsMatchTheScalarRows) {
       {"SSE2", color::Rgb24ToYuy2RowSse2, color::Yuy2ToRgb24RowSse2, true},
       {"SSSE3", color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3, CpuHasSsse3()},
       {"AVX2", color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2, CpuHasAvx2()},
-      {"AVX-512 VBMI", color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx2, CpuHasAvx512Vbmi()},
+      {"AVX-512 VBMI", color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx512Vbmi, CpuHasAvx512Vbmi()},
   };
   std::mt19937 rng(31);
   for (size_t pairs : {0u, 1u, 3u, 4u, 7u, 8u, 9u, 10u, 11u, 17u, 18u, 19u, 33u, 100u, 4099u}) {
