@@ -1,4 +1,4 @@
-// Byte-shuffle tables and coefficients shared by the SSSE3 and AVX2 colour
+// Byte-shuffle tables and weights of the SSSE3, AVX2 and AVX-512 VBMI colour
 // conversions, built at compile time from the layouts they describe.
 //
 // RGB to 4:2:2 works on four pixels (two pairs) per 16-byte lane, on the
@@ -14,8 +14,8 @@
 // luma, -(29B' + 150G' + 77R') = S - 65280, which is S + 256 modulo 2^16.
 // Every weight pair sums to at most 128 in size, so no 16-bit multiply-add
 // saturates. The high byte of each lane is then the output byte, plus one for
-// luma and before the +128 for chroma; a shift and an unsigned pack collect
-// the high bytes of two such lanes in order.
+// luma and before the +128 for chroma; a shift right by 8 and an unsigned
+// pack collect the high bytes of two such registers in order.
 //
 // 4:2:2 to RGB works on eight pixels per lane: Cb and Cr, taken as (C - 128)
 // << 8 in 16-bit lanes, times the inverse weights with a multiply-high give
