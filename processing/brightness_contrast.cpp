@@ -21,7 +21,7 @@ int64_t MulDivOfWide(int64_t x, int32_t y, int32_t z) {
 // Luma bytes are every other byte of whole groups of four pixels; a trailing
 // part group keeps its bytes.
 size_t GroupBytes(const FrameFormat* format) {
-  if (format->Width <= 0 || format->Height <= 0) return 0;
+  if (!format || format->Width <= 0 || format->Height <= 0) return 0;
   const int64_t pixels = static_cast<int64_t>(format->Width) * format->Height;
   return static_cast<size_t>(pixels / 4) * 8;
 }

@@ -14,7 +14,7 @@ inline uint8_t Clamp255(int value) {
 
 // P = (W*H)/2; a format without pixels has no pairs.
 size_t PairCount(const FrameFormat* format) {
-  if (format->Width <= 0 || format->Height <= 0) return 0;
+  if (!format || format->Width <= 0 || format->Height <= 0) return 0;
   return static_cast<size_t>(static_cast<int64_t>(format->Width) * format->Height / 2);
 }
 
