@@ -3,14 +3,13 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <string>
 
 #include "ui/resource_ids.h"
 
 namespace tev {
 namespace {
 
-// Both saved coordinates at this value mean that no position was ever saved.
-constexpr int32_t kUnsavedPosition = -100;
 constexpr DWORD kFlashPauseMs = 60;
 
 std::wstring Widen(const char* ascii) {
@@ -23,8 +22,7 @@ int32_t Centre(int32_t low, int32_t high) {
   return static_cast<int32_t>((static_cast<int64_t>(low) + high) / 2);
 }
 
-}  // namespace
-
+// A shift in tenths of a percent of the line width, shown in percent.
 std::wstring ShiftText(int32_t shift) {
   char text[64];
   std::snprintf(text, sizeof(text), "%0.1f", static_cast<double>(shift) * 0.1);
@@ -36,6 +34,8 @@ std::wstring LevelText(int32_t level) {
   std::snprintf(text, sizeof(text), "%d", static_cast<int>(level));
   return Widen(text);
 }
+
+}  // namespace
 
 SettingsDialog::SettingsDialog(SettingsStore& store, Pipeline& pipeline)
     : DialogFrame(IDD_SETTINGS), store_(store), pipeline_(pipeline) {
@@ -127,7 +127,8 @@ void SettingsDialog::PlaceWindow() {
   const int32_t height = dialog.bottom - dialog.top;
 
   int32_t x = saved.X, y = saved.Y;
-  const bool unsaved = x == kUnsavedPosition && y == kUnsavedPosition;
+  // Only this exact pair means unsaved; any other negative place is taken as it is.
+  const bool unsaved = x == kNoDialogPosition && y == kNoDialogPosition;
   const bool beyond_screen = x >= screen_width || y >= screen_height;
   // A place where not one pixel of the window would show (a hand-edited or
   // hostile file) would leave the user nothing to click: centre instead.

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstdint>
-#include <string>
 
 #include "processing/pipeline.h"
 #include "settings/settings_index.h"
@@ -27,10 +26,6 @@ enum RefreshKind : WPARAM {
   RefreshContrast = 3,
   RefreshEnabling = 4,
 };
-
-// Texts of the step edits: a shift in tenths of a percent, a level in percent.
-std::wstring ShiftText(int32_t shift);
-std::wstring LevelText(int32_t level);
 
 class SettingsDialog : public DialogFrame {
  public:
