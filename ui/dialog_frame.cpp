@@ -34,7 +34,7 @@ HWND DialogFrame::CreateModeless(HWND owner) {
 
 INT_PTR DialogFrame::RunModal(HWND owner) {
   // One object, one window: a second run while the first is up is refused.
-  if (Window()) return -1;
+  if (modal_ || Window()) return -1;
   modal_ = true;
   const INT_PTR result = DialogBoxParamW(ResourceInstance(), MAKEINTRESOURCEW(template_id_), owner, Procedure,
                                          reinterpret_cast<LPARAM>(this));

@@ -127,7 +127,7 @@ void SettingsDialog::PlaceWindow() {
   const int32_t height = dialog.bottom - dialog.top;
 
   int32_t x = saved.X, y = saved.Y;
-  // Only this exact pair means unsaved; any other negative place is taken as it is.
+  // Only this exact pair means unsaved: (-100, 50) is a place like any other.
   const bool unsaved = x == kNoDialogPosition && y == kNoDialogPosition;
   const bool beyond_screen = x >= screen_width || y >= screen_height;
   // A place where not one pixel of the window would show (a hand-edited or
