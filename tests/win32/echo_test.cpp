@@ -11,16 +11,11 @@
 
 #include "processing/echo_step.h"
 #include "support/plugin_loader.h"
+#include "support/random_bytes.h"
 #include "support/settings_file.h"
 
 namespace tev::testing {
 namespace {
-
-std::vector<uint8_t> RandomBytes(size_t size, std::mt19937& rng) {
-  std::vector<uint8_t> bytes(size);
-  for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
-  return bytes;
-}
 
 // The 32-bit build compiles the kernels differently (eight vector registers,
 // a realigned stack): hold both paths to the reference here too.
