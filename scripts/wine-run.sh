@@ -14,6 +14,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$prefix" ] || { echo "wine-run.sh: --prefix is required" >&2; exit 2; }
+# Wine wants an absolute prefix; callers may give one relative to the checkout.
+prefix=$(realpath -m "$prefix")
 [ $# -gt 0 ] || { echo "wine-run.sh: no program given" >&2; exit 2; }
 
 export WINEPREFIX="$prefix"
