@@ -49,7 +49,6 @@ const bool windows_placed_by_wine = [] {
 
 constexpr wchar_t kSettingsCaption[] = L"ZRL_TEVPlugin";
 
-int32_t TEV_CDECL KnowsEveryChannel(int64_t) { return 1; }
 
 bool IsDialogClass(HWND window) {
   wchar_t name[16] = {};
@@ -174,8 +173,7 @@ class DialogTest : public ::testing::Test {
     plugin_ = std::make_unique<LoadedPlugin>();
     ASSERT_TRUE(plugin_->ok()) << "cannot load " << WindowsPathFromEnv("TEV_DLL");
     host_ = MakeHostWindow(200, 150, 640, 480);
-    PluginInitInfo init{0, KnowsEveryChannel};
-    d().Init(&init);
+    InitKnowingEveryChannel(d());
     FrameFormat format{16, 2, 2, 0, 0};
     d().SetFormat(&format);
     shut_down_ = false;

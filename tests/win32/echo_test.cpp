@@ -37,7 +37,6 @@ TEST(EchoStep32, KernelsMatchReference) {
   }
 }
 
-int32_t TEV_CDECL EveryChannelKnown(int64_t) { return 1; }
 
 // Two enabled steps with a disabled one between them: the DLL must give the
 // reference applied twice, the second step seeing the first one's output.
@@ -50,8 +49,7 @@ TEST(EchoStep32, DllRunsEnabledStepsInOrder) {
   ScopedSettingsFile file(settings);
   LoadedPlugin plugin;
   ASSERT_TRUE(plugin.ok());
-  PluginInitInfo init{0, EveryChannelKnown};
-  plugin.d().Init(&init);
+  InitKnowingEveryChannel(plugin.d());
 
   std::mt19937 rng(23);
   const Channel channel(0x1234567890LL, "Echo");

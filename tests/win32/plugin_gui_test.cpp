@@ -14,7 +14,6 @@ namespace {
 
 constexpr int kFreezeCheckBox = 5047;
 
-int32_t TEV_CDECL KnowsEveryChannel(int64_t) { return 1; }
 
 void Pump() {
   MSG msg;
@@ -31,8 +30,7 @@ class FreezeThroughDll : public ::testing::Test {
     owner_ = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 100, 100, 640, 480, nullptr, nullptr,
                              nullptr, nullptr);
     ASSERT_NE(owner_, nullptr);
-    PluginInitInfo init{0, KnowsEveryChannel};
-    plugin_.d().Init(&init);
+    InitKnowingEveryChannel(plugin_.d());
     plugin_.d().SetFormat(&format_);
     pixels_.assign(n_, 0);
   }

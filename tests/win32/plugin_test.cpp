@@ -15,7 +15,6 @@
 namespace tev::testing {
 namespace {
 
-int32_t TEV_CDECL KnowsEveryChannel(int64_t) { return 1; }
 
 const char kName1251[] = "TEV (Tevrosa) \xef\xeb\xe0\xe3\xe8\xed";
 const char kDescription1251[] =
@@ -64,8 +63,7 @@ TEST(Frames, NullPixelsAndProcessingOffLeaveEverythingAlone) {
   LoadedPlugin plugin;
   ASSERT_TRUE(plugin.ok());
   const PluginDescriptor& d = plugin.d();
-  PluginInitInfo init{0, KnowsEveryChannel};
-  d.Init(&init);
+  InitKnowingEveryChannel(d);
   FrameFormat format{16, 4, 2, 0, 0};
   EXPECT_EQ(d.SetFormat(&format), 1);
 
@@ -96,8 +94,7 @@ TEST(Frames, UnusableFormatsAreLeftUntouched) {
   LoadedPlugin plugin;
   ASSERT_TRUE(plugin.ok());
   const PluginDescriptor& d = plugin.d();
-  PluginInitInfo init{0, KnowsEveryChannel};
-  d.Init(&init);
+  InitKnowingEveryChannel(d);
 
   const FrameFormat cases[] = {{0, 4, 2, 0, 0},          {8, -1, 2, 0, 0},           {8, 4, -3, 0, 0},
                                {70000, 70000, 2, 0, 0},  {INT_MAX, INT_MAX, 3, 1, 0}, {40000, 40000, 2, 0, 0}};
@@ -128,8 +125,7 @@ TEST(Frames, SetFormatTwiceWithoutFreeBuffersKeepsWorking) {
   LoadedPlugin plugin;
   ASSERT_TRUE(plugin.ok());
   const PluginDescriptor& d = plugin.d();
-  PluginInitInfo init{0, KnowsEveryChannel};
-  d.Init(&init);
+  InitKnowingEveryChannel(d);
   FrameFormat rgb{32, 8, 3, 1, 0}, yuy2{16, 8, 2, 0, 0};
   for (int i = 0; i < 50; ++i) {
     EXPECT_EQ(d.SetFormat(&rgb), 1);

@@ -78,7 +78,6 @@ TEST(Rgb32, CorrectionMatchesItsScalarDefinition) {
   }
 }
 
-int32_t TEV_CDECL EveryChannelKnown(int64_t) { return 1; }
 
 struct Stages {
   bool correction;
@@ -110,8 +109,7 @@ void RunThroughDll(const std::string& settings, const Stages& stages, const std:
   ScopedSettingsFile file(settings);
   LoadedPlugin plugin;
   ASSERT_TRUE(plugin.ok());
-  PluginInitInfo init{0, EveryChannelKnown};
-  plugin.d().Init(&init);
+  InitKnowingEveryChannel(plugin.d());
   std::mt19937 rng(41);
   const Channel channel(0x2A, "RGB");
   for (const FrameFormat& format : formats) {
@@ -138,8 +136,7 @@ TEST(Rgb32, DllConvertsBothWaysWithEveryStageOff) {
     ScopedSettingsFile file(settings);
     LoadedPlugin plugin;
     ASSERT_TRUE(plugin.ok());
-    PluginInitInfo init{0, EveryChannelKnown};
-    plugin.d().Init(&init);
+    InitKnowingEveryChannel(plugin.d());
     const FrameFormat format{16, 4, 3, FrameKindRgb24, 0};
     ASSERT_EQ(plugin.d().SetFormat(&format), 1);
     std::vector<uint8_t> red;

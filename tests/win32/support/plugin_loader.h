@@ -37,6 +37,14 @@ class LoadedPlugin {
   const PluginDescriptor* descriptor_ = nullptr;
 };
 
+// The host callback of a host that still knows every channel.
+int32_t TEV_CDECL KnowsEveryChannel(int64_t key);
+// Init with that callback, as most tests' host does.
+inline void InitKnowingEveryChannel(const PluginDescriptor& plugin) {
+  PluginInitInfo init{0, KnowsEveryChannel};
+  plugin.Init(&init);
+}
+
 // A ChannelInfo with its name stored inline, as the host lays it out.
 class Channel {
  public:
