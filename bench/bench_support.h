@@ -35,7 +35,7 @@ __attribute__((target("avx2"))) inline void InPlaceFloorAvx2(uint8_t* data, size
   InPlaceFloorSse2(data + i, size - i);
 }
 
-// A 16-byte aligned buffer of random bytes.
+// A 64-byte aligned buffer of random bytes (cache-line aligned, so runs compare alike).
 struct AlignedBytes {
   explicit AlignedBytes(size_t n, uint32_t seed = 1) : size(n) {
     data = static_cast<uint8_t*>(operator new[](n + 64, std::align_val_t(64)));
