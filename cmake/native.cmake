@@ -43,3 +43,8 @@ target_link_libraries(tevlab PRIVATE tev_demo tev_core)
 # once the sanitizers are on.
 target_compile_options(tevlab PRIVATE -Wno-maybe-uninitialized)
 target_link_libraries(tev_native_tests PRIVATE tev_demo)
+
+# tev, the user's program: its commands live in tev/, one file each.
+file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
+add_executable(tev ${TEV_APP_SOURCES})
+target_link_libraries(tev PRIVATE tev_core)

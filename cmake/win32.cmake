@@ -27,6 +27,12 @@ target_include_directories(tevhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb 
 target_link_libraries(tevhost PRIVATE comctl32 user32 gdi32 shell32 advapi32 ${TEV_STATIC_RUNTIME})
 add_dependencies(tevhost ZRL_TEVPlugin)
 
+# tev.exe, the user's program, the same sources as the native tev.
+file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
+add_executable(tev ${TEV_APP_SOURCES})
+target_include_directories(tev PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/host-include)
+target_link_libraries(tev PRIVATE tev_core ${TEV_STATIC_RUNTIME})
+
 # GoogleTest built for MinGW from Debian's sources.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
