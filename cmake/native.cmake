@@ -5,7 +5,7 @@ include(GoogleTest)
 
 file(GLOB TEV_NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
 add_executable(tev_native_tests ${TEV_NATIVE_TESTS})
-target_link_libraries(tev_native_tests PRIVATE tev_core GTest::gtest GTest::gtest_main Threads::Threads)
+target_link_libraries(tev_native_tests PRIVATE tev_core tev_media GTest::gtest GTest::gtest_main Threads::Threads)
 gtest_discover_tests(tev_native_tests DISCOVERY_TIMEOUT 60)
 
 option(TEV_BENCH "build the benchmarks" ON)
@@ -47,4 +47,4 @@ target_link_libraries(tev_native_tests PRIVATE tev_demo)
 # tev, the user's program: its commands live in tev/, one file each.
 file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
 add_executable(tev ${TEV_APP_SOURCES})
-target_link_libraries(tev PRIVATE tev_core)
+target_link_libraries(tev PRIVATE tev_core tev_media)

@@ -24,14 +24,14 @@ add_executable(tevhost ${TEV_HOST_SOURCES})
 # the rest of the build machine's /usr/include.
 configure_file(/usr/include/cxxopts.hpp ${CMAKE_BINARY_DIR}/host-include/cxxopts.hpp COPYONLY)
 target_include_directories(tevhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb ${CMAKE_BINARY_DIR}/host-include)
-target_link_libraries(tevhost PRIVATE comctl32 user32 gdi32 shell32 advapi32 ${TEV_STATIC_RUNTIME})
+target_link_libraries(tevhost PRIVATE tev_media comctl32 user32 gdi32 shell32 advapi32 ${TEV_STATIC_RUNTIME})
 add_dependencies(tevhost ZRL_TEVPlugin)
 
 # tev.exe, the user's program, the same sources as the native tev.
 file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
 add_executable(tev ${TEV_APP_SOURCES})
 target_include_directories(tev PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/host-include)
-target_link_libraries(tev PRIVATE tev_core ${TEV_STATIC_RUNTIME})
+target_link_libraries(tev PRIVATE tev_core tev_media ${TEV_STATIC_RUNTIME})
 
 # GoogleTest built for MinGW from Debian's sources.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
