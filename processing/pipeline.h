@@ -55,8 +55,6 @@ class Pipeline {
   size_t FreezeBufferSize() const { return freeze_size_; }
 
  private:
-  void RunStages(uint8_t* pixels);
-
   SettingsStore& store_;
   FrameFormat format_{};
   bool usable_ = false;
@@ -64,6 +62,7 @@ class Pipeline {
   size_t freeze_size_ = 0;
   uint8_t* work_buffer_ = nullptr;
   size_t work_size_ = 0;
+  uint8_t* line_buffer_ = nullptr;  // one line of compact luma for the stages
   std::atomic<int32_t> freeze_state_{FreezeOff};
   std::string current_channel_name_;
   RefreshNotifier notifier_ = nullptr;

@@ -51,6 +51,13 @@ class SettingsStore {
   int32_t Setting(int index) const { return __atomic_load_n(&live_.Values[index], __ATOMIC_RELAXED); }
   void SetSetting(int index, int32_t value) { __atomic_store_n(&live_.Values[index], value, __ATOMIC_RELAXED); }
 
+  // All 28 live values at once, under the lock that a channel switch or a
+  // restore holds while it replaces them: a frame never mixes two records.
+  void CopyLiveValues(int32_t* values) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (int i = 0; i < kSettingCount; ++i) values[i] = Setting(i);
+  }
+
   // Given before LoadSettings; without it the settings live in memory only.
   void SetPlatform(SettingsPlatform platform);
 

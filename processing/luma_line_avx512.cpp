@@ -1,0 +1,103 @@
+// The line kernels with 64-byte registers and whole-register byte permutes
+// (AVX-512 VBMI): a permute of two registers looks up 128 table entries at
+// once, so the step's k and the correction are each one lookup per pixel,
+// exact for every gain. Everything after the pragma stays in this file.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "processing/luma_line_kernels.h"
+
+#pragma GCC target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi")
+
+#include "processing/luma_line_walk.h"
+
+namespace tev::line {
+namespace {
+
+inline __m512i Load(const uint8_t* p) { return _mm512_loadu_si512(p); }
+inline void Store(uint8_t* p, __m512i v) { _mm512_storeu_si512(p, v); }
+// The first n (< 64) bytes; the others are neither read nor written.
+inline __mmask64 First(size_t n) { return n == 0 ? 0 : ~0ULL >> (64 - n); }
+
+// table[v] for every byte v of a register: the low seven bits pick within a
+// half of the table, the top bit picks the half.
+struct Lookup {
+  explicit Lookup(const uint8_t* table)
+      : t0(Load(table)), t1(Load(table + 64)), t2(Load(table + 128)), t3(Load(table + 192)) {}
+  __m512i operator()(__m512i v) const {
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), _mm512_permutex2var_epi8(t0, v, t1),
+                                  _mm512_permutex2var_epi8(t2, v, t3));
+  }
+  __m512i t0, t1, t2, t3;
+};
+
+// Byte indices 0, 2, 4, ... 126 of two registers.
+inline __m512i EvenBytes() {
+  alignas(64) uint8_t index[64];
+  for (int i = 0; i < 64; ++i) index[i] = static_cast<uint8_t>(2 * i);
+  return Load(index);
+}
+
+// For each of two 64-byte output registers: which of the 64 luma bytes goes
+// to each even byte.
+inline __m512i SpreadIndex(int half) {
+  alignas(64) uint8_t index[64];
+  for (int i = 0; i < 64; ++i) index[i] = static_cast<uint8_t>(32 * half + i / 2);
+  return Load(index);
+}
+
+constexpr __mmask64 kEvenBytes = 0x5555555555555555ULL;
+
+void GatherLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels) {
+  const __m512i even = EvenBytes();
+  size_t i = 0;
+  for (; i + 64 <= pixels; i += 64) {
+    Store(luma + i, _mm512_permutex2var_epi8(Load(yuy2 + 2 * i), even, Load(yuy2 + 2 * i + 64)));
+  }
+  GatherLumaScalar(yuy2 + 2 * i, luma + i, pixels - i);
+}
+
+void ScatterLuma(const uint8_t* luma, uint8_t* yuy2, size_t pixels) {
+  const __m512i first = SpreadIndex(0), second = SpreadIndex(1);
+  size_t i = 0;
+  for (; i + 64 <= pixels; i += 64) {
+    const __m512i l = Load(luma + i);
+    uint8_t* out = yuy2 + 2 * i;
+    Store(out, _mm512_mask_permutexvar_epi8(Load(out), kEvenBytes, first, l));
+    Store(out + 64, _mm512_mask_permutexvar_epi8(Load(out + 64), kEvenBytes, second, l));
+  }
+  ScatterLumaScalar(luma + i, yuy2 + 2 * i, pixels - i);
+}
+
+void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
+  const Lookup map(correction.table);
+  size_t i = 0;
+  for (; i + 64 <= pixels; i += 64) Store(luma + i, map(Load(luma + i)));
+  const __mmask64 rest = First(pixels - i);
+  _mm512_mask_storeu_epi8(luma + i, rest, map(_mm512_maskz_loadu_epi8(rest, luma + i)));
+}
+
+template <bool kSubtract>
+void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  const EchoRun run = EchoRunOf(luma, width, step.shift);
+  if (run.count < 64) return EchoLineScalar(luma, width, step);
+  const Lookup scaled(step.k);
+  WalkEchoRun<64>(run, Load,
+                  [&](__m512i source, __m512i pixels) {
+                    const __m512i k = scaled(source);
+                    return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
+                  },
+                  Store);
+}
+
+void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  return step.subtract ? EchoLine<true>(luma, width, step) : EchoLine<false>(luma, width, step);
+}
+
+}  // namespace
+
+void InitLineKernelsAvx512Vbmi(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, Echo}; }
+
+}  // namespace tev::line
