@@ -74,13 +74,13 @@ void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
     const __m256i k = _mm256_mulhi_epu16(high, gain);
     return kSaturate ? _mm256_min_epu16(k, limit) : k;
   };
-  WalkEchoRun<32>(run, Load,
+  WalkEchoRun<32>(run, [](const uint8_t* p) { return Load(p); },
                   [&](__m256i source, __m256i pixels) {
                     const Halves h(source);
                     const __m256i k = Join(scale(h.even), scale(h.odd));
                     return kSubtract ? _mm256_subs_epu8(pixels, k) : _mm256_adds_epu8(pixels, k);
                   },
-                  Store);
+                  [](uint8_t* p, auto v) { Store(p, v); });
 }
 
 void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {

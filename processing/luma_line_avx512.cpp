@@ -1,7 +1,7 @@
 // The line kernels with 64-byte registers and whole-register byte permutes
-// (AVX-512 VBMI): a permute of two registers looks up 128 table entries at
-// once, so the step's k and the correction are each one lookup per pixel,
-// exact for every gain. Everything after the pragma stays in this file.
+// (AVX-512 VBMI): the gather is one permute of two registers, the correction
+// one table lookup (two permutes of 128 entries each) for every map.
+// Everything after the pragma stays in this file.
 #include <immintrin.h>
 
 #include <cstddef>
@@ -79,21 +79,31 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
   _mm512_mask_storeu_epi8(luma + i, rest, map(_mm512_maskz_loadu_epi8(rest, luma + i)));
 }
 
-template <bool kSubtract>
+// k as in the SSE2 and AVX2 kernels: a table lookup costs more here than
+// two multiplies, since the two-register byte permute is slow on some CPUs.
+template <bool kSubtract, bool kSaturate>
 void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
   const EchoRun run = EchoRunOf(luma, width, step.shift);
   if (run.count < 64) return EchoLineScalar(luma, width, step);
-  const Lookup scaled(step.k);
-  WalkEchoRun<64>(run, Load,
+  const __m512i gain = _mm512_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm512_set1_epi16(255);
+  const __m512i high = _mm512_set1_epi16(static_cast<int16_t>(0xFF00));
+  auto scale = [&](__m512i words) {
+    const __m512i k = _mm512_mulhi_epu16(words, gain);
+    return kSaturate ? _mm512_min_epu16(k, limit) : k;
+  };
+  WalkEchoRun<64>(run, [](const uint8_t* p) { return Load(p); },
                   [&](__m512i source, __m512i pixels) {
-                    const __m512i k = scaled(source);
+                    const __m512i even = scale(_mm512_slli_epi16(source, 8));
+                    const __m512i odd = scale(_mm512_and_si512(source, high));
+                    const __m512i k = _mm512_or_si512(even, _mm512_slli_epi16(odd, 8));
                     return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
                   },
-                  Store);
+                  [](uint8_t* p, auto v) { Store(p, v); });
 }
 
 void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  return step.subtract ? EchoLine<true>(luma, width, step) : EchoLine<false>(luma, width, step);
+  if (step.subtract) return step.gain > 256 ? EchoLine<true, true>(luma, width, step) : EchoLine<true, false>(luma, width, step);
+  return step.gain > 256 ? EchoLine<false, true>(luma, width, step) : EchoLine<false, false>(luma, width, step);
 }
 
 }  // namespace

@@ -67,13 +67,13 @@ void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
     const __m128i k = _mm_mulhi_epu16(high, gain);
     return kSaturate ? _mm_sub_epi16(k, _mm_subs_epu16(k, limit)) : k;
   };
-  WalkEchoRun<16>(run, Load,
+  WalkEchoRun<16>(run, [](const uint8_t* p) { return Load(p); },
                   [&](__m128i source, __m128i pixels) {
                     const Halves h(source);
                     const __m128i k = Join(scale(h.even), scale(h.odd));
                     return kSubtract ? _mm_subs_epu8(pixels, k) : _mm_adds_epu8(pixels, k);
                   },
-                  Store);
+                  [](uint8_t* p, auto v) { Store(p, v); });
 }
 
 void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
