@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/host_abi.h"
+#include "abi/host_abi.h"
 #include "settings/settings_store.h"
 
 namespace tev {

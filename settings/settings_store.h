@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_abi.h"
+#include "abi/host_abi.h"
 #include "settings/settings_index.h"
 #include "settings/settings_path.h"
 #include "settings/settings_reader.h"
