@@ -1,6 +1,6 @@
 // The line kernels with 64-byte registers and whole-register byte permutes
-// (AVX-512 VBMI): the gather is one permute of two registers, the correction
-// one table lookup (two permutes of 128 entries each) for every map.
+// (AVX-512 VBMI): the correction is one table lookup (two permutes of 128
+// entries each) for every map.
 // Everything after the pragma stays in this file.
 #include <immintrin.h>
 
@@ -33,40 +33,24 @@ struct Lookup {
   __m512i t0, t1, t2, t3;
 };
 
-// Byte indices 0, 2, 4, ... 126 of two registers.
-inline __m512i EvenBytes() {
-  alignas(64) uint8_t index[64];
-  for (int i = 0; i < 64; ++i) index[i] = static_cast<uint8_t>(2 * i);
-  return Load(index);
-}
+constexpr int kHighOrLow = 0xEA;  // ternary logic: (a & b) | c
 
-// For each of two 64-byte output registers: which of the 64 luma bytes goes
-// to each even byte.
-inline __m512i SpreadIndex(int half) {
-  alignas(64) uint8_t index[64];
-  for (int i = 0; i < 64; ++i) index[i] = static_cast<uint8_t>(32 * half + i / 2);
-  return Load(index);
-}
-
-constexpr __mmask64 kEvenBytes = 0x5555555555555555ULL;
-
+// Words to their low bytes and back: one instruction each way per 32 pixels.
 void GatherLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels) {
-  const __m512i even = EvenBytes();
   size_t i = 0;
-  for (; i + 64 <= pixels; i += 64) {
-    Store(luma + i, _mm512_permutex2var_epi8(Load(yuy2 + 2 * i), even, Load(yuy2 + 2 * i + 64)));
+  for (; i + 32 <= pixels; i += 32) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i), _mm512_cvtepi16_epi8(Load(yuy2 + 2 * i)));
   }
   GatherLumaScalar(yuy2 + 2 * i, luma + i, pixels - i);
 }
 
 void ScatterLuma(const uint8_t* luma, uint8_t* yuy2, size_t pixels) {
-  const __m512i first = SpreadIndex(0), second = SpreadIndex(1);
+  const __m512i chroma = _mm512_set1_epi16(static_cast<int16_t>(0xFF00));
   size_t i = 0;
-  for (; i + 64 <= pixels; i += 64) {
-    const __m512i l = Load(luma + i);
+  for (; i + 32 <= pixels; i += 32) {
+    const __m512i words = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma + i)));
     uint8_t* out = yuy2 + 2 * i;
-    Store(out, _mm512_mask_permutexvar_epi8(Load(out), kEvenBytes, first, l));
-    Store(out + 64, _mm512_mask_permutexvar_epi8(Load(out + 64), kEvenBytes, second, l));
+    Store(out, _mm512_ternarylogic_epi32(Load(out), chroma, words, kHighOrLow));
   }
   ScatterLumaScalar(luma + i, yuy2 + 2 * i, pixels - i);
 }
@@ -79,23 +63,28 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
   _mm512_mask_storeu_epi8(luma + i, rest, map(_mm512_maskz_loadu_epi8(rest, luma + i)));
 }
 
-// k as in the SSE2 and AVX2 kernels: a table lookup costs more here than
-// two multiplies, since the two-register byte permute is slow on some CPUs.
+// k by 16-bit multiplies (a table lookup by two-register byte permutes is
+// slower on some CPUs). Up to m = 256 the odd pixels' product Yo * m fits a
+// word, whose high byte is then k in place; beyond, both halves go through a
+// multiply-high and are held at 255.
 template <bool kSubtract, bool kSaturate>
 void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
   const EchoRun run = EchoRunOf(luma, width, step.shift);
   if (run.count < 64) return EchoLineScalar(luma, width, step);
   const __m512i gain = _mm512_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm512_set1_epi16(255);
   const __m512i high = _mm512_set1_epi16(static_cast<int16_t>(0xFF00));
-  auto scale = [&](__m512i words) {
-    const __m512i k = _mm512_mulhi_epu16(words, gain);
-    return kSaturate ? _mm512_min_epu16(k, limit) : k;
+  auto scaled = [&](__m512i source) {
+    const __m512i even = _mm512_mulhi_epu16(_mm512_slli_epi16(source, 8), gain);
+    if (kSaturate) {
+      const __m512i odd = _mm512_mulhi_epu16(_mm512_and_si512(source, high), gain);
+      return _mm512_or_si512(_mm512_min_epu16(even, limit), _mm512_slli_epi16(_mm512_min_epu16(odd, limit), 8));
+    }
+    const __m512i odd = _mm512_mullo_epi16(_mm512_srli_epi16(source, 8), gain);
+    return _mm512_ternarylogic_epi32(odd, high, even, kHighOrLow);
   };
   WalkEchoRun<64>(run, [](const uint8_t* p) { return Load(p); },
                   [&](__m512i source, __m512i pixels) {
-                    const __m512i even = scale(_mm512_slli_epi16(source, 8));
-                    const __m512i odd = scale(_mm512_and_si512(source, high));
-                    const __m512i k = _mm512_or_si512(even, _mm512_slli_epi16(odd, 8));
+                    const __m512i k = scaled(source);
                     return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
                   },
                   [](uint8_t* p, auto v) { Store(p, v); });

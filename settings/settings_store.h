@@ -63,7 +63,7 @@ class SettingsStore {
 
   // Works out the file's place, reads it (creating it empty when missing) and
   // fills the dialog position, the defaults and the channel records.
-  void LoadSettings(const std::string& module_base_name, uint32_t host_value, ChannelKnownCallback callback);
+  void LoadSettings(const std::string& module_base_name, ChannelKnownCallback callback);
   // Writes the dialog position and every record the host still knows (keys 1
   // to 4 always); leaves the file alone when its bytes would not change.
   void SaveSettings();
@@ -73,7 +73,8 @@ class SettingsStore {
   void SnapshotChannels();
   void RestoreChannels();
   DialogPosition GetDialogPosition() const;
-  void SetDialogPosition(int32_t left, int32_t top, int32_t right, int32_t bottom);
+  // The dialog window's top left corner.
+  void SetDialogPosition(int32_t left, int32_t top);
 
   // Runs f under the store's lock; used to hand the channel name across threads.
   template <class F>
@@ -82,16 +83,10 @@ class SettingsStore {
     f();
   }
 
-  // Copies of the inner state, for tests and diagnostics.
-  SettingsPaths Paths() const;
-  std::vector<ChannelSettings> Channels() const;
-  std::vector<ChannelSettings> Snapshot() const;
-  ChannelSettings Defaults() const;
-  int32_t CurrentIndex() const;
-  // Caps the writer's buffer, as if memory ran out beyond it.
-  void SetOutputCapacityLimit(size_t limit);
-
  private:
+  // The tests' view of the inner state (tests/native/settings_store_test_peer.h).
+  friend class SettingsStoreTestPeer;
+
   void StoreCurrentRecord();
   void LoadCurrentRecord();
 

@@ -7,13 +7,14 @@
 #include <thread>
 
 #include "settings/settings_store.h"
+#include "tests/native/settings_store_test_peer.h"
 
 namespace tev {
 namespace {
 
 TEST(SettingsStoreThreadTest, ChannelSwitchesRaceTheDialogSafely) {
   SettingsStore store;
-  store.LoadSettings("ZRL_TEVPlugin", 0, nullptr);  // no platform: memory only
+  store.LoadSettings("ZRL_TEVPlugin", nullptr);  // no platform: memory only
   std::string channel_name;
   std::atomic<bool> done{false};
   constexpr int kFrames = 20000;
@@ -39,20 +40,20 @@ TEST(SettingsStoreThreadTest, ChannelSwitchesRaceTheDialogSafely) {
     std::string shown;
     store.Locked([&] { shown = channel_name; });
     if (rounds % 3 == 0) store.RestoreChannels();
-    store.SetDialogPosition(rounds, rounds, 0, 0);
+    store.SetDialogPosition(rounds, rounds);
     (void)store.GetDialogPosition();
     ++rounds;
   }
   frames.join();
 
   // The snapshot stays index for index with the list, keys alike.
-  const auto channels = store.Channels();
-  const auto snapshot = store.Snapshot();
+  const auto channels = SettingsStoreTestPeer::Channels(store);
+  const auto snapshot = SettingsStoreTestPeer::Snapshot(store);
   ASSERT_EQ(channels.size(), snapshot.size());
   for (size_t i = 0; i < channels.size(); ++i) EXPECT_EQ(channels[i].Key, snapshot[i].Key);
   EXPECT_EQ(channels.size(), 41u);  // key 1 and 40 others, each once
-  ASSERT_GE(store.CurrentIndex(), 0);
-  EXPECT_EQ(channels[store.CurrentIndex()].Key, 41);  // the last frame's channel
+  ASSERT_GE(SettingsStoreTestPeer::CurrentIndex(store), 0);
+  EXPECT_EQ(channels[SettingsStoreTestPeer::CurrentIndex(store)].Key, 41);  // the last frame's channel
 }
 
 }  // namespace
