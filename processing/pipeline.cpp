@@ -76,15 +76,9 @@ void Pipeline::FreeBuffers() {
   usable_ = false;
 }
 
-std::string Pipeline::CurrentChannelName() {
-  std::string copy;
-  store_.Locked([&] { copy = current_channel_name_; });
-  return copy;
-}
-
 int32_t Pipeline::ProcessFrame(uint8_t* pixels, CopyBytesCallback copy_bytes, const ChannelInfo* channel) {
   if (channel && store_.SelectChannel(ChannelKey(*channel))) {
-    store_.Locked([&] { current_channel_name_ = channel->Name; });
+    current_channel_name_.Set(channel->Name);
     SetFreezeState(FreezeOff);
     if (notifier_) notifier_(notifier_context_);
   }

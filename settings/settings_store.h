@@ -76,13 +76,6 @@ class SettingsStore {
   // The dialog window's top left corner.
   void SetDialogPosition(int32_t left, int32_t top);
 
-  // Runs f under the store's lock; used to hand the channel name across threads.
-  template <class F>
-  void Locked(F&& f) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    f();
-  }
-
  private:
   // The tests' view of the inner state (tests/native/settings_store_test_peer.h).
   friend class SettingsStoreTestPeer;

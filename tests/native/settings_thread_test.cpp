@@ -1,11 +1,13 @@
-// Frames and the dialog on two threads: channel switches against snapshot,
-// restore, edits and the channel-name hand-over. Run under ThreadSanitizer.
+// Frames and the dialog on two threads: channel switches and the frame's
+// snapshot of the live values against the dialog's snapshot, restore, edits
+// and the channel-name hand-over. Run under ThreadSanitizer.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
 
+#include "processing/channel_name.h"
 #include "settings/settings_store.h"
 #include "tests/native/settings_store_test_peer.h"
 
@@ -15,7 +17,7 @@ namespace {
 TEST(SettingsStoreThreadTest, ChannelSwitchesRaceTheDialogSafely) {
   SettingsStore store;
   store.LoadSettings("ZRL_TEVPlugin", nullptr);  // no platform: memory only
-  std::string channel_name;
+  ChannelName channel_name;
   std::atomic<bool> done{false};
   constexpr int kFrames = 20000;
 
@@ -24,9 +26,11 @@ TEST(SettingsStoreThreadTest, ChannelSwitchesRaceTheDialogSafely) {
       // Mostly the same channel, now and then a switch, sometimes a new one.
       const int64_t key = frame % 50 < 45 ? 1 : 2 + (frame / 50) % 40;
       if (store.SelectChannel(key)) {
-        store.Locked([&] { channel_name = "channel " + std::to_string(key); });
+        channel_name.Set(("channel " + std::to_string(key)).c_str());
       }
-      volatile int32_t sink = store.Setting(Brightness) + store.Setting(StepLevelIndex(8));
+      int32_t values[kSettingCount];
+      store.CopyLiveValues(values);
+      volatile int32_t sink = values[Brightness] + values[StepLevelIndex(8)];
       (void)sink;
     }
     done = true;
@@ -37,8 +41,7 @@ TEST(SettingsStoreThreadTest, ChannelSwitchesRaceTheDialogSafely) {
     store.SnapshotChannels();
     store.SetSetting(Brightness, rounds);
     store.SetSetting(StepLevelIndex(8), -rounds);
-    std::string shown;
-    store.Locked([&] { shown = channel_name; });
+    const std::string shown = channel_name.Get();
     if (rounds % 3 == 0) store.RestoreChannels();
     store.SetDialogPosition(rounds, rounds);
     (void)store.GetDialogPosition();
