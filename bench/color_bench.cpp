@@ -10,7 +10,7 @@
 #include "processing/brightness_contrast_kernels.h"
 #include "processing/color_convert.h"
 #include "processing/color_convert_kernels.h"
-#include "processing/color_cpu.h"
+#include "processing/cpu_features.h"
 
 #if TEV_HAVE_LIBYUV
 #include <libyuv.h>
@@ -58,7 +58,7 @@ void BM_Correction(benchmark::State& state) { Correction(state, AdjustBrightness
 void BM_CorrectionScalar(benchmark::State& state) { Correction(state, AdjustBrightnessContrastScalar); }
 void BM_CorrectionSse2(benchmark::State& state) { CorrectionLanes(state, brightness::AdjustLumaSse2); }
 void BM_CorrectionAvx2(benchmark::State& state) {
-  if (!CpuHasAvx2()) return state.SkipWithError("no AVX2");
+  if (!CpuHas(kCpuAvx2)) return state.SkipWithError("no AVX2");
   CorrectionLanes(state, brightness::AdjustLumaAvx2);
 }
 
@@ -92,17 +92,17 @@ void BM_Rgb24ToYuy2(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * Pixels(state)));
 }
 void BM_Rgb24ToYuy2Avx512Vbmi(benchmark::State& state) {
-  if (!CpuHasAvx512Vbmi()) return state.SkipWithError("no AVX-512 VBMI");
+  if (!CpuHas(kCpuAvx512Vbmi)) return state.SkipWithError("no AVX-512 VBMI");
   Forward(state, color::Rgb24ToYuy2RowAvx512Vbmi);
 }
 void BM_Rgb24ToYuy2Scalar(benchmark::State& state) { Forward(state, color::Rgb24ToYuy2RowScalar); }
 void BM_Rgb24ToYuy2Sse2(benchmark::State& state) { Forward(state, color::Rgb24ToYuy2RowSse2); }
 void BM_Rgb24ToYuy2Ssse3(benchmark::State& state) {
-  if (!CpuHasSsse3()) return state.SkipWithError("no SSSE3");
+  if (!CpuHas(kCpuSsse3)) return state.SkipWithError("no SSSE3");
   Forward(state, color::Rgb24ToYuy2RowSsse3);
 }
 void BM_Rgb24ToYuy2Avx2(benchmark::State& state) {
-  if (!CpuHasAvx2()) return state.SkipWithError("no AVX2");
+  if (!CpuHas(kCpuAvx2)) return state.SkipWithError("no AVX2");
   Forward(state, color::Rgb24ToYuy2RowAvx2);
 }
 
@@ -116,17 +116,17 @@ void BM_Yuy2ToRgb24(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * Pixels(state)));
 }
 void BM_Yuy2ToRgb24Avx512Vbmi(benchmark::State& state) {
-  if (!CpuHasAvx512Vbmi()) return state.SkipWithError("no AVX-512 VBMI");
+  if (!CpuHas(kCpuAvx512Vbmi)) return state.SkipWithError("no AVX-512 VBMI");
   Inverse(state, color::Yuy2ToRgb24RowAvx512Vbmi);
 }
 void BM_Yuy2ToRgb24Scalar(benchmark::State& state) { Inverse(state, color::Yuy2ToRgb24RowScalar); }
 void BM_Yuy2ToRgb24Sse2(benchmark::State& state) { Inverse(state, color::Yuy2ToRgb24RowSse2); }
 void BM_Yuy2ToRgb24Ssse3(benchmark::State& state) {
-  if (!CpuHasSsse3()) return state.SkipWithError("no SSSE3");
+  if (!CpuHas(kCpuSsse3)) return state.SkipWithError("no SSSE3");
   Inverse(state, color::Yuy2ToRgb24RowSsse3);
 }
 void BM_Yuy2ToRgb24Avx2(benchmark::State& state) {
-  if (!CpuHasAvx2()) return state.SkipWithError("no AVX2");
+  if (!CpuHas(kCpuAvx2)) return state.SkipWithError("no AVX2");
   Inverse(state, color::Yuy2ToRgb24RowAvx2);
 }
 

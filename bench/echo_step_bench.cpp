@@ -1,9 +1,10 @@
-// One echo step over a whole frame, per instruction set, beside the scalar
-// reference; read against BM_FloorSse2_Yuy2 and BM_FloorAvx2_Yuy2, the
+// One echo step over a whole 4:2:2 frame (each line gathered to compact luma
+// and back), per instruction set, beside the scalar reference; read against BM_FloorSse2_Yuy2 and BM_FloorAvx2_Yuy2, the
 // in-place floor over the same bytes, in the same run.
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_support.h"
+#include "processing/cpu_features.h"
 #include "processing/echo_step.h"
 
 namespace tev::bench {
@@ -24,18 +25,19 @@ void EchoFrame(benchmark::State& state, Step step) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
-void BM_EchoStepAvx2(benchmark::State& state) {
-  if (BestEchoIsa() != EchoIsa::Avx2) return state.SkipWithError("no AVX2");
-  EchoFrame(state, [](uint8_t* f, int32_t w, int32_t h, const EchoStepParams& p) {
-    ApplyEchoStepPixels(f, w, h, p, EchoIsa::Avx2);
-  });
+// The fast step with the CPU flags kept to `mask`.
+void EchoAt(benchmark::State& state, uint32_t mask) {
+  MaskCpuFlags(mask);
+  EchoFrame(state, ApplyEchoStepPixels);
+  MaskCpuFlags(~0u);
 }
 
-void BM_EchoStepSse2(benchmark::State& state) {
-  EchoFrame(state, [](uint8_t* f, int32_t w, int32_t h, const EchoStepParams& p) {
-    ApplyEchoStepPixels(f, w, h, p, EchoIsa::Sse2);
-  });
+void BM_EchoStep(benchmark::State& state) { EchoAt(state, ~0u); }
+void BM_EchoStepAvx2(benchmark::State& state) {
+  if (!CpuHas(kCpuAvx2)) return state.SkipWithError("no AVX2");
+  EchoAt(state, kCpuSse2 | kCpuSsse3 | kCpuAvx2);
 }
+void BM_EchoStepSse2(benchmark::State& state) { EchoAt(state, kCpuSse2); }
 
 void BM_EchoStepScalar(benchmark::State& state) { EchoFrame(state, ApplyEchoStepPixelsScalar); }
 
@@ -48,6 +50,7 @@ void EchoArgs(benchmark::internal::Benchmark* b) {
   }
 }
 
+BENCHMARK(BM_EchoStep)->Apply(EchoArgs);
 BENCHMARK(BM_EchoStepAvx2)->Apply(EchoArgs);
 BENCHMARK(BM_EchoStepSse2)->Apply(EchoArgs);
 BENCHMARK(BM_EchoStepScalar)->Apply(EchoArgs);

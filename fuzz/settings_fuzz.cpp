@@ -155,7 +155,7 @@ void StoreSavesAreStable(const std::string& image) {
   {
     SettingsStore store;
     store.SetPlatform(disk.Platform());
-    store.LoadSettings("ZRL_TEVPlugin", 0, KnowsOddKeys);
+    store.LoadSettings("ZRL_TEVPlugin", KnowsOddKeys);
     store.SelectChannel(static_cast<int64_t>(image.size()));
     store.SetSetting(Brightness, static_cast<int32_t>(image.size()) - 100);
     store.SelectChannel(3);
@@ -167,7 +167,7 @@ void StoreSavesAreStable(const std::string& image) {
   {
     SettingsStore store;
     store.SetPlatform(disk.Platform());
-    store.LoadSettings("ZRL_TEVPlugin", 0, KnowsOddKeys);
+    store.LoadSettings("ZRL_TEVPlugin", KnowsOddKeys);
     store.SaveSettings();
   }
   Check(disk.files[path] == first && disk.replaces == replaces, "a second save changed the file");

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_abi.h"
+#include "abi/host_abi.h"
 
 namespace tev::host {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugin/host_abi.h"
+#include "abi/host_abi.h"
 #include "plugin/module_context.h"
 #include "plugin/plugin_state.h"
 

@@ -51,7 +51,7 @@ std::string PluginState::ModuleBaseName() {
 
 void PluginState::Init(const PluginInitInfo* info) {
   store.SetPlatform(Win32SettingsPlatform());
-  store.LoadSettings(ModuleBaseName(), info ? info->HostValue : 0, info ? info->ChannelKnown : nullptr);
+  store.LoadSettings(ModuleBaseName(), info ? info->ChannelKnown : nullptr);
 }
 
 void PluginState::Shutdown() {

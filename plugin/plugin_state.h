@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "plugin/host_abi.h"
+#include "abi/host_abi.h"
 #include "processing/pipeline.h"
 #include "settings/settings_store.h"
 #include "ui/settings_dialog.h"

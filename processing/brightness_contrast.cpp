@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "processing/brightness_contrast_kernels.h"
-#include "processing/color_cpu.h"
+#include "processing/cpu_features.h"
 #include "processing/mul_div.h"
 
 namespace tev {
@@ -28,8 +28,12 @@ size_t GroupBytes(const FrameFormat* format) {
 
 using LaneKernel = void (*)(uint8_t*, size_t, const LumaMap&);
 
+// Null: no lane kernel at this level, the table does it.
 LaneKernel ChooseLaneKernel() {
-  return CpuHasAvx2() ? brightness::AdjustLumaAvx2 : brightness::AdjustLumaSse2;
+  LaneKernel kernel = nullptr;
+  if (CpuHas(kCpuSse2)) kernel = brightness::AdjustLumaSse2;
+  if (CpuHas(kCpuAvx2)) kernel = brightness::AdjustLumaAvx2;
+  return kernel;
 }
 
 }  // namespace
@@ -57,16 +61,16 @@ void AdjustBrightnessContrastScalar(uint8_t* buffer, const FrameFormat* format, 
 
 void AdjustBrightnessContrast(uint8_t* buffer, const FrameFormat* format, int32_t brightness,
                               int32_t contrast) {
-  static const LaneKernel lane_kernel = ChooseLaneKernel();
+  const LaneKernel lane_kernel = ChooseLaneKernel();
   const LumaMap map = LumaMapFor(brightness, contrast);
   const size_t bytes = GroupBytes(format);
   if (bytes == 0) return;
-  if (brightness::FitsLanes(map)) {
+  if (lane_kernel && brightness::FitsLanes(map)) {
     lane_kernel(buffer, bytes, map);
     return;
   }
-  // Settings far outside the dialog's range: one table per call keeps the
-  // wide rule exact without slowing the ordinary case.
+  // Settings far outside the dialog's range (or no vector unit): one table
+  // per call keeps the wide rule exact without slowing the ordinary case.
   uint8_t table[256];
   for (int y = 0; y < 256; ++y) table[y] = ApplyLumaMap(map, static_cast<uint8_t>(y));
   for (size_t i = 0; i < bytes; i += 2) buffer[i] = table[buffer[i]];

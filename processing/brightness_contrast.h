@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "plugin/host_abi.h"
+#include "abi/host_abi.h"
 
 namespace tev {
 

@@ -1,7 +1,7 @@
 #include "processing/color_convert.h"
 
 #include "processing/color_convert_kernels.h"
-#include "processing/color_cpu.h"
+#include "processing/cpu_features.h"
 
 namespace tev {
 namespace {
@@ -18,27 +18,18 @@ size_t PairCount(const FrameFormat* format) {
   return static_cast<size_t>(static_cast<int64_t>(format->Width) * format->Height / 2);
 }
 
-struct Kernels {
-  color::Rgb24ToYuy2Row forward;
-  color::Yuy2ToRgb24Row inverse;
-};
-
-Kernels ChooseKernels() {
-  Kernels kernels{color::Rgb24ToYuy2RowSse2, color::Yuy2ToRgb24RowSse2};
-  if (CpuHasSsse3()) kernels = {color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3};
-  if (CpuHasAvx2()) kernels = {color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2};
-  if (CpuHasAvx512Vbmi()) kernels = {color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx512Vbmi};
-  return kernels;
-}
-
-const Kernels& ChosenKernels() {
-  static const Kernels kernels = ChooseKernels();
-  return kernels;
-}
-
 }  // namespace
 
 namespace color {
+
+ColorKernels ChooseColorKernels() {
+  ColorKernels kernels{Rgb24ToYuy2RowScalar, Yuy2ToRgb24RowScalar};
+  if (CpuHas(kCpuSse2)) kernels = {Rgb24ToYuy2RowSse2, Yuy2ToRgb24RowSse2};
+  if (CpuHas(kCpuSsse3)) kernels = {Rgb24ToYuy2RowSsse3, Yuy2ToRgb24RowSsse3};
+  if (CpuHas(kCpuAvx2)) kernels = {Rgb24ToYuy2RowAvx2, Yuy2ToRgb24RowAvx2};
+  if (CpuHas(kCpuAvx512Vbmi)) kernels = {Rgb24ToYuy2RowAvx512Vbmi, Yuy2ToRgb24RowAvx512Vbmi};
+  return kernels;
+}
 
 size_t Rgb24ToYuy2RowScalar(const uint8_t* rgb, uint8_t* yuy2, size_t pairs) {
   for (size_t i = 0; i < pairs; ++i, rgb += 6, yuy2 += 4) {
@@ -92,11 +83,11 @@ void ConvertYuy2ToRgb24Scalar(const uint8_t* yuy2, uint8_t* rgb, const FrameForm
 }
 
 void ConvertRgb24ToYuy2(const uint8_t* rgb, uint8_t* yuy2, const FrameFormat* format) {
-  color::ConvertRgb24ToYuy2With(ChosenKernels().forward, rgb, yuy2, PairCount(format));
+  color::ConvertRgb24ToYuy2With(color::ChooseColorKernels().forward, rgb, yuy2, PairCount(format));
 }
 
 void ConvertYuy2ToRgb24(const uint8_t* yuy2, uint8_t* rgb, const FrameFormat* format) {
-  color::ConvertYuy2ToRgb24With(ChosenKernels().inverse, yuy2, rgb, PairCount(format));
+  color::ConvertYuy2ToRgb24With(color::ChooseColorKernels().inverse, yuy2, rgb, PairCount(format));
 }
 
 }  // namespace tev

@@ -25,6 +25,13 @@ size_t Yuy2ToRgb24RowAvx2(const uint8_t* yuy2, uint8_t* rgb, size_t pairs);
 size_t Rgb24ToYuy2RowAvx512Vbmi(const uint8_t* rgb, uint8_t* yuy2, size_t pairs);
 size_t Yuy2ToRgb24RowAvx512Vbmi(const uint8_t* yuy2, uint8_t* rgb, size_t pairs);
 
+// The widest rows the CPU flags allow, chosen when a conversion starts.
+struct ColorKernels {
+  Rgb24ToYuy2Row forward;
+  Yuy2ToRgb24Row inverse;
+};
+ColorKernels ChooseColorKernels();
+
 // A whole run through `row`, the remainder through the scalar row.
 void ConvertRgb24ToYuy2With(Rgb24ToYuy2Row row, const uint8_t* rgb, uint8_t* yuy2, size_t pairs);
 void ConvertYuy2ToRgb24With(Yuy2ToRgb24Row row, const uint8_t* yuy2, uint8_t* rgb, size_t pairs);

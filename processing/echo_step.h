@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugin/host_abi.h"
+#include "abi/host_abi.h"
 
 namespace tev {
 
@@ -26,16 +26,9 @@ struct EchoStepParams {
 // zero in 64 bits, so that no setting, however large, wraps.
 EchoStepParams DeriveEchoStepParams(int32_t width, int32_t shift, int32_t level);
 
-// Instruction sets of the fast step. Tests and benchmarks name one to reach a
-// narrower path on a CPU that has a wider one.
-enum class EchoIsa { Sse2, Avx2 };
-
-// The widest path this CPU runs; looked up once.
-EchoIsa BestEchoIsa();
-
-// The fast step on an already derived pixel shift and gain, through `isa`
-// (a path the CPU lacks falls back to SSE2).
-void ApplyEchoStepPixels(uint8_t* frame, int32_t width, int32_t height, const EchoStepParams& params, EchoIsa isa);
+// The fast step on an already derived pixel shift and gain, through the
+// line kernels the CPU flags allow.
+void ApplyEchoStepPixels(uint8_t* frame, int32_t width, int32_t height, const EchoStepParams& params);
 
 // The reference for the same derived values.
 void ApplyEchoStepPixelsScalar(uint8_t* frame, int32_t width, int32_t height, const EchoStepParams& params);

@@ -4,9 +4,8 @@
 #include <limits>
 #include <new>
 
-#include "processing/brightness_contrast.h"
-#include "processing/color_convert.h"
-#include "processing/echo_step.h"
+#include "processing/line_engine.h"
+#include "processing/stage_settings.h"
 
 namespace tev {
 namespace {
@@ -54,7 +53,8 @@ int32_t Pipeline::SetFormat(const FrameFormat* format) {
     work_size_ = static_cast<size_t>(work_bytes);
   }
   freeze_buffer_ = AllocateAligned(static_cast<size_t>(freeze_bytes));
-  if (!freeze_buffer_) {
+  line_buffer_ = AllocateAligned(LineBufferBytes(format_.Width));
+  if (!freeze_buffer_ || !line_buffer_) {
     FreeBuffers();
     return 1;
   }
@@ -72,18 +72,13 @@ void Pipeline::FreeBuffers() {
   work_size_ = 0;
   ReleaseAligned(freeze_buffer_);
   freeze_size_ = 0;
+  ReleaseAligned(line_buffer_);
   usable_ = false;
-}
-
-std::string Pipeline::CurrentChannelName() {
-  std::string copy;
-  store_.Locked([&] { copy = current_channel_name_; });
-  return copy;
 }
 
 int32_t Pipeline::ProcessFrame(uint8_t* pixels, CopyBytesCallback copy_bytes, const ChannelInfo* channel) {
   if (channel && store_.SelectChannel(ChannelKey(*channel))) {
-    store_.Locked([&] { current_channel_name_ = channel->Name; });
+    current_channel_name_.Set(channel->Name);
     SetFreezeState(FreezeOff);
     if (notifier_) notifier_(notifier_context_);
   }
@@ -103,34 +98,14 @@ int32_t Pipeline::ProcessFrame(uint8_t* pixels, CopyBytesCallback copy_bytes, co
     else std::memcpy(pixels, freeze_buffer_, n);
   }
 
-  if (store_.Setting(ProcEnable)) RunStages(pixels);
+  // One consistent set of values for the whole frame; the dialog's edits
+  // reach the next one.
+  int32_t values[kSettingCount];
+  store_.CopyLiveValues(values);
+  if (values[ProcEnable] == 0) return 1;
+  const FrameShape shape{format_.Width, format_.Height, format_.Kind == FrameKindRgb24};
+  RunFrameStages(pixels, work_buffer_, line_buffer_, shape, StageSettingsFromValues(values));
   return 1;
-}
-
-void Pipeline::RunStages(uint8_t* pixels) {
-  const bool rgb = format_.Kind == FrameKindRgb24;
-  uint8_t* buffer = pixels;
-  if (rgb) {
-    ConvertRgb24ToYuy2(pixels, work_buffer_, &format_);
-    const size_t pixel_count = static_cast<size_t>(format_.Width) * format_.Height;
-    if (pixel_count % 2 == 1) {
-      // The conversion leaves the unpaired last pixel alone, but echo steps can
-      // read it as a source: give it this frame's luma and neutral chroma.
-      uint8_t* last = work_buffer_ + 2 * (pixel_count - 1);
-      last[0] = LumaOfBgr(pixels + 3 * (pixel_count - 1));
-      last[1] = 128;
-    }
-    buffer = work_buffer_;
-  }
-  if (store_.Setting(CorrEnable)) {
-    AdjustBrightnessContrast(buffer, &format_, store_.Setting(Brightness), store_.Setting(Contrast));
-  }
-  for (int step = 1; step <= kStepCount; ++step) {
-    if (store_.Setting(StepEnableIndex(step))) {
-      ApplyEchoStep(buffer, &format_, store_.Setting(StepShiftIndex(step)), store_.Setting(StepLevelIndex(step)));
-    }
-  }
-  if (rgb) ConvertYuy2ToRgb24(work_buffer_, pixels, &format_);
 }
 
 }  // namespace tev

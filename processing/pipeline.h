@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/host_abi.h"
+#include "abi/host_abi.h"
+#include "processing/channel_name.h"
 #include "settings/settings_store.h"
 
 namespace tev {
@@ -36,8 +37,7 @@ class Pipeline {
   int32_t FreezeState() const { return freeze_state_.load(std::memory_order_relaxed); }
   void SetFreezeState(int32_t state) { freeze_state_.store(state, std::memory_order_relaxed); }
 
-  // A copy taken under the store's lock: the frame thread replaces the name.
-  std::string CurrentChannelName();
+  std::string CurrentChannelName() const { return current_channel_name_.Get(); }
 
   // Called after a channel switch; the plugin posts RefreshAll to the dialog
   // window from here when that window exists. Never waits for the dialog.
@@ -55,8 +55,6 @@ class Pipeline {
   size_t FreezeBufferSize() const { return freeze_size_; }
 
  private:
-  void RunStages(uint8_t* pixels);
-
   SettingsStore& store_;
   FrameFormat format_{};
   bool usable_ = false;
@@ -64,8 +62,9 @@ class Pipeline {
   size_t freeze_size_ = 0;
   uint8_t* work_buffer_ = nullptr;
   size_t work_size_ = 0;
+  uint8_t* line_buffer_ = nullptr;  // one line of compact luma for the stages
   std::atomic<int32_t> freeze_state_{FreezeOff};
-  std::string current_channel_name_;
+  ChannelName current_channel_name_;
   RefreshNotifier notifier_ = nullptr;
   void* notifier_context_ = nullptr;
 };

@@ -13,7 +13,7 @@ void SettingsStore::SetPlatform(SettingsPlatform platform) {
   platform_ = std::move(platform);
 }
 
-void SettingsStore::LoadSettings(const std::string& module_base_name, uint32_t, ChannelKnownCallback callback) {
+void SettingsStore::LoadSettings(const std::string& module_base_name, ChannelKnownCallback callback) {
   std::lock_guard<std::mutex> guard(mutex_);
   channel_known_ = callback;
   paths_ = {};
@@ -132,39 +132,9 @@ DialogPosition SettingsStore::GetDialogPosition() const {
   return position_;
 }
 
-void SettingsStore::SetDialogPosition(int32_t left, int32_t top, int32_t, int32_t) {
+void SettingsStore::SetDialogPosition(int32_t left, int32_t top) {
   std::lock_guard<std::mutex> guard(mutex_);
   position_ = {left, top};
-}
-
-SettingsPaths SettingsStore::Paths() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return paths_;
-}
-
-std::vector<ChannelSettings> SettingsStore::Channels() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return channels_;
-}
-
-std::vector<ChannelSettings> SettingsStore::Snapshot() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return snapshot_;
-}
-
-ChannelSettings SettingsStore::Defaults() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return defaults_;
-}
-
-int32_t SettingsStore::CurrentIndex() const {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return current_index_;
-}
-
-void SettingsStore::SetOutputCapacityLimit(size_t limit) {
-  std::lock_guard<std::mutex> guard(mutex_);
-  output_limit_ = limit;
 }
 
 void SettingsStore::StoreCurrentRecord() {

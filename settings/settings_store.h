@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_abi.h"
+#include "abi/host_abi.h"
 #include "settings/settings_index.h"
 #include "settings/settings_path.h"
 #include "settings/settings_reader.h"
@@ -51,12 +51,19 @@ class SettingsStore {
   int32_t Setting(int index) const { return __atomic_load_n(&live_.Values[index], __ATOMIC_RELAXED); }
   void SetSetting(int index, int32_t value) { __atomic_store_n(&live_.Values[index], value, __ATOMIC_RELAXED); }
 
+  // All 28 live values at once, under the lock that a channel switch or a
+  // restore holds while it replaces them: a frame never mixes two records.
+  void CopyLiveValues(int32_t* values) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (int i = 0; i < kSettingCount; ++i) values[i] = Setting(i);
+  }
+
   // Given before LoadSettings; without it the settings live in memory only.
   void SetPlatform(SettingsPlatform platform);
 
   // Works out the file's place, reads it (creating it empty when missing) and
   // fills the dialog position, the defaults and the channel records.
-  void LoadSettings(const std::string& module_base_name, uint32_t host_value, ChannelKnownCallback callback);
+  void LoadSettings(const std::string& module_base_name, ChannelKnownCallback callback);
   // Writes the dialog position and every record the host still knows (keys 1
   // to 4 always); leaves the file alone when its bytes would not change.
   void SaveSettings();
@@ -66,25 +73,13 @@ class SettingsStore {
   void SnapshotChannels();
   void RestoreChannels();
   DialogPosition GetDialogPosition() const;
-  void SetDialogPosition(int32_t left, int32_t top, int32_t right, int32_t bottom);
-
-  // Runs f under the store's lock; used to hand the channel name across threads.
-  template <class F>
-  void Locked(F&& f) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    f();
-  }
-
-  // Copies of the inner state, for tests and diagnostics.
-  SettingsPaths Paths() const;
-  std::vector<ChannelSettings> Channels() const;
-  std::vector<ChannelSettings> Snapshot() const;
-  ChannelSettings Defaults() const;
-  int32_t CurrentIndex() const;
-  // Caps the writer's buffer, as if memory ran out beyond it.
-  void SetOutputCapacityLimit(size_t limit);
+  // The dialog window's top left corner.
+  void SetDialogPosition(int32_t left, int32_t top);
 
  private:
+  // The tests' view of the inner state (tests/native/settings_store_test_peer.h).
+  friend class SettingsStoreTestPeer;
+
   void StoreCurrentRecord();
   void LoadCurrentRecord();
 

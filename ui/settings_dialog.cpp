@@ -241,7 +241,7 @@ bool SettingsDialog::OnClose() {
 
 void SettingsDialog::OnDestroy() {
   RECT rect{};
-  if (GetWindowRect(Window(), &rect)) store_.SetDialogPosition(rect.left, rect.top, rect.right, rect.bottom);
+  if (GetWindowRect(Window(), &rect)) store_.SetDialogPosition(rect.left, rect.top);
   // A frozen picture never outlives the dialog.
   pipeline_.SetFreezeState(FreezeOff);
 }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "processing/brightness_contrast_kernels.h"
-#include "processing/color_cpu.h"
+#include "processing/cpu_features.h"
 
 namespace tev {
 namespace {
@@ -179,7 +179,7 @@ struct LanePath {
 };
 const LanePath kLanePaths[] = {
     {"SSE2", brightness::AdjustLumaSse2, true},
-    {"AVX2", brightness::AdjustLumaAvx2, CpuHasAvx2()},
+    {"AVX2", brightness::AdjustLumaAvx2, CpuHas(kCpuAvx2)},
 };
 
 // The lane kernels on the edges of the range where they claim to be exact.

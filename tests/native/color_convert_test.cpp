@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "processing/color_convert_kernels.h"
-#include "processing/color_cpu.h"
+#include "processing/cpu_features.h"
 
 namespace tev {
 namespace {
@@ -55,9 +55,9 @@ struct Path {
 const Path kPaths[] = {
     {"scalar", color::Rgb24ToYuy2RowScalar, color::Yuy2ToRgb24RowScalar, true},
     {"SSE2", color::Rgb24ToYuy2RowSse2, color::Yuy2ToRgb24RowSse2, true},
-    {"SSSE3", color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3, CpuHasSsse3()},
-    {"AVX2", color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2, CpuHasAvx2()},
-    {"AVX-512 VBMI", color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx512Vbmi, CpuHasAvx512Vbmi()},
+    {"SSSE3", color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3, CpuHas(kCpuSsse3)},
+    {"AVX2", color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2, CpuHas(kCpuAvx2)},
+    {"AVX-512 VBMI", color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx512Vbmi, CpuHas(kCpuAvx512Vbmi)},
 };
 
 // Whole frames of `pairs` pairs through one path (null: the public functions).

@@ -1,7 +1,6 @@
 #include "processing/echo_step.h"
 
 #include <gtest/gtest.h>
-#include <sanitizer/asan_interface.h>
 
 #include <climits>
 #include <cmath>
@@ -10,6 +9,9 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "tests/native/cpu_levels.h"
+#include "tests/native/guarded_frame.h"
 
 namespace tev {
 namespace {
@@ -26,16 +28,15 @@ struct Variant {
   std::function<void(uint8_t*, const FrameFormat*, int32_t, int32_t)> apply;
 };
 
-// The reference, the public entry and each instruction set on its own.
+// The reference, and the public entry at every instruction-set level.
 std::vector<Variant> Variants() {
-  auto with_isa = [](EchoIsa isa) {
-    return [isa](uint8_t* frame, const FrameFormat* f, int32_t shift, int32_t level) {
-      ApplyEchoStepPixels(frame, f->Width, f->Height, DeriveEchoStepParams(f->Width, shift, level), isa);
-    };
-  };
-  std::vector<Variant> variants = {
-      {"reference", ApplyEchoStepScalar}, {"public", ApplyEchoStep}, {"sse2", with_isa(EchoIsa::Sse2)}};
-  if (BestEchoIsa() == EchoIsa::Avx2) variants.push_back({"avx2", with_isa(EchoIsa::Avx2)});
+  std::vector<Variant> variants = {{"reference", ApplyEchoStepScalar}};
+  for (const CpuLevel& level : CpuLevels()) {
+    variants.push_back({level.name, [level](uint8_t* frame, const FrameFormat* f, int32_t shift, int32_t level_) {
+                          ScopedCpuLevel scoped(level);
+                          ApplyEchoStep(frame, f, shift, level_);
+                        }});
+  }
   return variants;
 }
 
@@ -136,33 +137,6 @@ TEST(EchoStep, StrongerLevelNeverCancelsLess) {
     }
   }
 }
-
-// A frame between guard bytes filled with `fill`. Under AddressSanitizer the
-// guards are poisoned, so a stray read or write stops the test at once.
-class GuardedFrame {
- public:
-  GuardedFrame(const std::vector<uint8_t>& frame, size_t misalign, uint8_t fill)
-      : bytes_(128 + misalign + frame.size(), fill), start_(64 + misalign), size_(frame.size()), fill_(fill) {
-    std::memcpy(data(), frame.data(), size_);
-    ASAN_POISON_MEMORY_REGION(bytes_.data(), start_);
-    ASAN_POISON_MEMORY_REGION(data() + size_, 64);
-  }
-  ~GuardedFrame() { ASAN_UNPOISON_MEMORY_REGION(bytes_.data(), bytes_.size()); }
-  uint8_t* data() { return bytes_.data() + start_; }
-  std::vector<uint8_t> frame() { return std::vector<uint8_t>(data(), data() + size_); }
-  bool GuardsIntact() {
-    ASAN_UNPOISON_MEMORY_REGION(bytes_.data(), bytes_.size());
-    for (size_t i = 0; i < bytes_.size(); ++i) {
-      if ((i < start_ || i >= start_ + size_) && bytes_[i] != fill_) return false;
-    }
-    return true;
-  }
-
- private:
-  std::vector<uint8_t> bytes_;
-  size_t start_, size_;
-  uint8_t fill_;
-};
 
 // Every variant against the reference on one random frame: identical bytes,
 // chroma as it was, guards untouched (filled differently for each run).

@@ -15,8 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "settings/settings_file_io.h"
 #include "settings/settings_store.h"
+#include "tests/native/settings_file_io.h"
+#include "tests/native/settings_store_test_peer.h"
 
 namespace tev {
 namespace {
@@ -140,11 +141,11 @@ class SettingsStoreTest : public ::testing::Test {
   }
   void Load(SettingsStore& store) {
     store.SetPlatform(host.Platform());
-    store.LoadSettings("ZRL_TEVPlugin", 0, KnownCallback);
+    store.LoadSettings("ZRL_TEVPlugin", KnownCallback);
   }
   std::vector<int64_t> Keys(const SettingsStore& store) {
     std::vector<int64_t> keys;
-    for (const ChannelSettings& record : store.Channels()) keys.push_back(record.Key);
+    for (const ChannelSettings& record : SettingsStoreTestPeer::Channels(store)) keys.push_back(record.Key);
     return keys;
   }
 
@@ -159,7 +160,7 @@ TEST_F(SettingsStoreTest, ExampleFileIsWrittenByteForByte) {
   store.SetSetting(StepEnableIndex(1), 1);
   store.SetSetting(StepShiftIndex(1), 25);
   store.SetSetting(StepLevelIndex(1), -30);
-  store.SetDialogPosition(412, 230, 900, 700);
+  store.SetDialogPosition(412, 230);
   store.SaveSettings();
   const std::string expected =
       "[DIALOG]\r\nDlgWndPosX=412\r\nDlgWndPosY=230\r\n[1001]\r\nProcEnable=1\r\nCorrEnable=0\r\n"
@@ -180,8 +181,8 @@ TEST_F(SettingsStoreTest, MissingFileAndFolderAreCreatedEmpty) {
   EXPECT_EQ(fs::file_size(host.File()), 0u);
   EXPECT_EQ(store.GetDialogPosition().X, -100);
   EXPECT_EQ(store.GetDialogPosition().Y, -100);
-  EXPECT_TRUE(store.Channels().empty());
-  EXPECT_EQ(store.CurrentIndex(), -1);
+  EXPECT_TRUE(SettingsStoreTestPeer::Channels(store).empty());
+  EXPECT_EQ(SettingsStoreTestPeer::CurrentIndex(store), -1);
 }
 
 TEST_F(SettingsStoreTest, DefaultsFeedNewChannelsAndEditsFollowTheirChannel) {
@@ -190,7 +191,7 @@ TEST_F(SettingsStoreTest, DefaultsFeedNewChannelsAndEditsFollowTheirChannel) {
   Load(store);
   EXPECT_EQ(store.GetDialogPosition().X, 10);
   EXPECT_EQ(store.GetDialogPosition().Y, -100);
-  EXPECT_EQ(store.Defaults().Values[Brightness], 7);
+  EXPECT_EQ(SettingsStoreTestPeer::Defaults(store).Values[Brightness], 7);
 
   const int64_t a = 0x100000005LL, b = -3;
   EXPECT_EQ(store.SelectChannel(a), 1);
@@ -206,7 +207,7 @@ TEST_F(SettingsStoreTest, DefaultsFeedNewChannelsAndEditsFollowTheirChannel) {
   EXPECT_EQ(store.Setting(Brightness), 50);
   EXPECT_EQ(store.Setting(Contrast), 0);
   EXPECT_EQ(Keys(store), (std::vector<int64_t>{a, b}));
-  EXPECT_EQ(store.Channels()[1].Values[Contrast], -9);
+  EXPECT_EQ(SettingsStoreTestPeer::Channels(store)[1].Values[Contrast], -9);
 }
 
 TEST_F(SettingsStoreTest, WhichSectionsBecomeRecords) {
@@ -216,16 +217,16 @@ TEST_F(SettingsStoreTest, WhichSectionsBecomeRecords) {
   SettingsStore store;
   Load(store);
   EXPECT_EQ(Keys(store), (std::vector<int64_t>{12, -7, 20, 12}));
-  const auto records = store.Channels();
+  const auto records = SettingsStoreTestPeer::Channels(store);
   // A section without a key line gets 0, not the DEFAULT value.
   EXPECT_EQ(records[2].Values[ProcEnable], 1);
   EXPECT_EQ(records[2].Values[Brightness], 0);
   // The live record holds the last section read and belongs to no record yet.
   EXPECT_EQ(store.Setting(Contrast), 99);
-  EXPECT_EQ(store.CurrentIndex(), -1);
+  EXPECT_EQ(SettingsStoreTestPeer::CurrentIndex(store), -1);
   // Duplicate keys: the first record is used...
   EXPECT_EQ(store.SelectChannel(12), 1);
-  EXPECT_EQ(store.CurrentIndex(), 0);
+  EXPECT_EQ(SettingsStoreTestPeer::CurrentIndex(store), 0);
   EXPECT_EQ(store.Setting(Contrast), 12);
 
   store.SaveSettings();
@@ -272,7 +273,7 @@ TEST_F(SettingsStoreTest, KeyZeroIsWrittenWhenKnownAndSkippedOnLoad) {
   EXPECT_EQ(ReadBytes(host.File()), Dialog(-100, -100) + Section("0"));
   SettingsStore again;
   Load(again);
-  EXPECT_TRUE(again.Channels().empty());
+  EXPECT_TRUE(SettingsStoreTestPeer::Channels(again).empty());
 }
 
 TEST_F(SettingsStoreTest, CancelUndoesEveryEditAndKeepsNewChannels) {
@@ -290,14 +291,14 @@ TEST_F(SettingsStoreTest, CancelUndoesEveryEditAndKeepsNewChannels) {
   store.SetSetting(Brightness, 777);
   store.RestoreChannels();
 
-  EXPECT_EQ(store.CurrentIndex(), 2);
+  EXPECT_EQ(SettingsStoreTestPeer::CurrentIndex(store), 2);
   EXPECT_EQ(Keys(store), (std::vector<int64_t>{1, 2, 77}));
   EXPECT_EQ(store.Setting(Brightness), 3);  // the new channel's default record
-  const auto records = store.Channels();
+  const auto records = SettingsStoreTestPeer::Channels(store);
   EXPECT_EQ(records[0].Values[Contrast], 11);
   EXPECT_EQ(records[1].Values[Contrast], 2);
   EXPECT_EQ(records[2].Values[Brightness], 3);
-  EXPECT_EQ(store.Snapshot().size(), records.size());
+  EXPECT_EQ(SettingsStoreTestPeer::Snapshot(store).size(), records.size());
 }
 
 TEST_F(SettingsStoreTest, UnchangedSaveLeavesTheFileAlone) {
@@ -327,7 +328,7 @@ TEST_F(SettingsStoreTest, WithoutACallbackNoChannelIsForgotten) {
   host.WriteSettings(Dialog(1, 1) + Section("50") + Section("60"));
   SettingsStore store;
   store.SetPlatform(host.Platform());
-  store.LoadSettings("ZRL_TEVPlugin", 0, nullptr);
+  store.LoadSettings("ZRL_TEVPlugin", nullptr);
   store.SaveSettings();
   EXPECT_EQ(ReadBytes(host.File()), Dialog(1, 1) + Section("50") + Section("60"));
 }
@@ -349,7 +350,7 @@ TEST_F(SettingsStoreTest, FailedSavesLeaveTheOldFile) {
     host.WriteSettings(text);
     host.fail_replace = c.fail_replace;
     SettingsStore store;
-    store.SetOutputCapacityLimit(c.output_limit);
+    SettingsStoreTestPeer::SetOutputCapacityLimit(store, c.output_limit);
     Load(store);
     store.SelectChannel(5);  // a change, so the file would be rewritten
     store.SaveSettings();
@@ -362,7 +363,7 @@ TEST_F(SettingsStoreTest, UnreadableFileIsNeverOverwritten) {
   host.fail_read = true;
   SettingsStore store;
   Load(store);
-  EXPECT_TRUE(store.Channels().empty());
+  EXPECT_TRUE(SettingsStoreTestPeer::Channels(store).empty());
   store.SelectChannel(6);
   store.SaveSettings();
   EXPECT_EQ(host.replace_calls, 0);
@@ -373,7 +374,7 @@ TEST_F(SettingsStoreTest, WithoutAPathTheSettingsLiveInMemory) {
   host.version_known = false;
   SettingsStore store;
   Load(store);
-  EXPECT_TRUE(store.Paths().SettingsFilePath.empty());
+  EXPECT_TRUE(SettingsStoreTestPeer::Paths(store).SettingsFilePath.empty());
   EXPECT_FALSE(fs::exists(host.Plugins()));
   EXPECT_EQ(store.SelectChannel(4), 1);
   store.SetSetting(Brightness, 4);
@@ -391,15 +392,15 @@ TEST_F(SettingsStoreTest, HugeAndHostileValuesSurvive) {
   Load(store);
   EXPECT_EQ(store.GetDialogPosition().X, static_cast<int32_t>(99999999999LL & 0xFFFFFFFF));
   EXPECT_EQ(store.GetDialogPosition().Y, 0);
-  EXPECT_EQ(store.Defaults().Values[ProcEnable], -1);
-  EXPECT_EQ(store.Defaults().Values[Contrast], 17);
+  EXPECT_EQ(SettingsStoreTestPeer::Defaults(store).Values[ProcEnable], -1);
+  EXPECT_EQ(SettingsStoreTestPeer::Defaults(store).Values[Contrast], 17);
   EXPECT_EQ(Keys(store), (std::vector<int64_t>{static_cast<int64_t>(7766279631452241919ULL), INT64_MAX}));
   store.SelectChannel(8);
   store.SaveSettings();
   // The default's unsigned value is written back as it was read.
   SettingsStore again;
   Load(again);
-  EXPECT_EQ(again.Channels()[2].Values[ProcEnable], -1);
+  EXPECT_EQ(SettingsStoreTestPeer::Channels(again)[2].Values[ProcEnable], -1);
   EXPECT_NE(ReadBytes(host.File()).find("ProcEnable=4294967295\r\n"), std::string::npos);
 }
 

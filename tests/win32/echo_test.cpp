@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "processing/cpu_features.h"
 #include "processing/echo_step.h"
+#include "processing/line_engine.h"
 #include "support/plugin_loader.h"
 #include "support/random_bytes.h"
 #include "support/settings_file.h"
@@ -17,8 +19,11 @@
 namespace tev::testing {
 namespace {
 
+// Every level down to scalar; a level the CPU lacks repeats the one below.
+constexpr uint32_t kCpuMasks[] = {~0u, kCpuSse2 | kCpuSsse3 | kCpuAvx2, kCpuSse2, 0};
+
 // The 32-bit build compiles the kernels differently (eight vector registers,
-// a realigned stack): hold both paths to the reference here too.
+// a realigned stack): hold every level to the reference here too.
 TEST(EchoStep32, KernelsMatchReference) {
   std::mt19937 rng(17);
   auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(rng); };
@@ -29,10 +34,39 @@ TEST(EchoStep32, KernelsMatchReference) {
     const std::vector<uint8_t> input = RandomBytes(2 * static_cast<size_t>(width) * height, rng);
     std::vector<uint8_t> expected = input;
     ApplyEchoStepPixelsScalar(expected.data(), width, height, params);
-    for (EchoIsa isa : {EchoIsa::Sse2, EchoIsa::Avx2}) {
+    for (uint32_t mask : kCpuMasks) {
       std::vector<uint8_t> frame = input;
-      ApplyEchoStepPixels(frame.data(), width, height, params, isa);
-      ASSERT_EQ(frame, expected) << "isa " << static_cast<int>(isa) << " W=" << width << " s=" << params.pixel_shift;
+      MaskCpuFlags(mask);
+      ApplyEchoStepPixels(frame.data(), width, height, params);
+      MaskCpuFlags(~0u);
+      ASSERT_EQ(frame, expected) << "cpu mask " << mask << " W=" << width << " s=" << params.pixel_shift;
+    }
+  }
+}
+
+// The whole line engine as compiled for i686, both kinds of frame, at every
+// level, against the stage-by-stage definition.
+TEST(EchoStep32, LineEngineMatchesTheDefinition) {
+  std::mt19937 rng(19);
+  auto pick = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(rng); };
+  for (int i = 0; i < 120; ++i) {
+    const FrameShape shape{pick(1, 900), pick(1, 40), i % 2 == 1};
+    StageSettings settings;
+    settings.correct = pick(0, 1);
+    settings.brightness = pick(-120, 120);
+    settings.contrast = pick(-120, 120);
+    settings.step_count = pick(0, kStepCount);
+    for (int k = 0; k < settings.step_count; ++k) settings.steps[k] = {pick(-1100, 1100), pick(-300, 300)};
+    const size_t pixels = static_cast<size_t>(shape.width) * shape.height;
+    const std::vector<uint8_t> input = RandomBytes(pixels * (shape.rgb ? 3 : 2), rng);
+    std::vector<uint8_t> expected = input, expected_work(2 * pixels);
+    RunFrameStagesScalar(expected.data(), expected_work.data(), shape, settings);
+    for (uint32_t mask : kCpuMasks) {
+      std::vector<uint8_t> frame = input, work(2 * pixels), line(LineBufferBytes(shape.width));
+      MaskCpuFlags(mask);
+      RunFrameStages(frame.data(), work.data(), line.data(), shape, settings);
+      MaskCpuFlags(~0u);
+      ASSERT_EQ(frame, expected) << "cpu mask " << mask << " " << shape.width << "x" << shape.height;
     }
   }
 }

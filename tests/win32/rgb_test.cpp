@@ -15,7 +15,7 @@
 #include "processing/brightness_contrast_kernels.h"
 #include "processing/color_convert.h"
 #include "processing/color_convert_kernels.h"
-#include "processing/color_cpu.h"
+#include "processing/cpu_features.h"
 #include "processing/echo_step.h"
 #include "support/plugin_loader.h"
 #include "support/random_bytes.h"
@@ -34,9 +34,9 @@ TEST(Rgb32, ConversionKernelsMatchTheScalarRows) {
     bool available;
   } const paths[] = {
       {"SSE2", color::Rgb24ToYuy2RowSse2, color::Yuy2ToRgb24RowSse2, true},
-      {"SSSE3", color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3, CpuHasSsse3()},
-      {"AVX2", color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2, CpuHasAvx2()},
-      {"AVX-512 VBMI", color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx512Vbmi, CpuHasAvx512Vbmi()},
+      {"SSSE3", color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3, CpuHas(kCpuSsse3)},
+      {"AVX2", color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2, CpuHas(kCpuAvx2)},
+      {"AVX-512 VBMI", color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx512Vbmi, CpuHas(kCpuAvx512Vbmi)},
   };
   std::mt19937 rng(31);
   for (size_t pairs : {0u, 1u, 3u, 4u, 7u, 8u, 9u, 10u, 11u, 17u, 18u, 19u, 33u, 100u, 4099u}) {
@@ -69,7 +69,7 @@ TEST(Rgb32, CorrectionMatchesItsScalarDefinition) {
       const LumaMap map = LumaMapFor(brightness, contrast);
       if (!brightness::FitsLanes(map)) continue;
       for (auto kernel : {brightness::AdjustLumaSse2, brightness::AdjustLumaAvx2}) {
-        if (kernel == brightness::AdjustLumaAvx2 && !CpuHasAvx2()) continue;
+        if (kernel == brightness::AdjustLumaAvx2 && !CpuHas(kCpuAvx2)) continue;
         std::vector<uint8_t> lanes = input;
         kernel(lanes.data(), 37 * 3 / 4 * 8, map);
         ASSERT_EQ(lanes, want) << brightness << ", " << contrast;

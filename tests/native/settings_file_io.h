@@ -1,5 +1,5 @@
-// The one pair of file operations the store needs, in portable C++: the
-// native build and its tests use these; the DLL uses its Win32 versions.
+// Test support: the store's pair of file operations in portable C++, for the
+// native tests (the DLL passes its Win32 versions).
 #pragma once
 
 #include <cstddef>

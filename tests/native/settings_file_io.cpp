@@ -1,4 +1,4 @@
-#include "settings/settings_file_io.h"
+#include "tests/native/settings_file_io.h"
 
 #include <cstdio>
 #include <memory>

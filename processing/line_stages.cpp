@@ -1,0 +1,33 @@
+#include "processing/line_stages.h"
+
+#include <algorithm>
+
+#include "processing/brightness_contrast.h"
+#include "processing/echo_step.h"
+
+namespace tev {
+
+LineStages::LineStages(int32_t width, int32_t height, const StageSettings& settings)
+    : kernels(line::ChooseLineKernels()), width_(std::max(0, width)) {
+  if (width <= 0 || height <= 0) return;
+  if (settings.correct) {
+    correct_limit_ = width_ * height / 4 * 4;
+    line::PrepareLumaCorrection(&correction_, LumaMapFor(settings.brightness, settings.contrast));
+  }
+  for (int i = 0; i < settings.step_count; ++i) {
+    const EchoStepParams p = DeriveEchoStepParams(width, settings.steps[i].shift, settings.steps[i].level);
+    if (p.pixel_shift >= width_ || p.pixel_shift <= -width_ || p.gain <= 0) continue;
+    line::PrepareEchoLineStep(&steps_[step_count++], p.pixel_shift, p.gain, p.subtract);
+  }
+}
+
+size_t LineStages::Corrected(int32_t y) const {
+  return static_cast<size_t>(std::clamp<int64_t>(correct_limit_ - y * width_, 0, width_));
+}
+
+void LineStages::RunOnLine(uint8_t* luma, size_t corrected) const {
+  if (corrected != 0) kernels.correct(luma, corrected, correction_);
+  for (int i = 0; i < step_count; ++i) kernels.echo(luma, static_cast<size_t>(width_), steps_[i]);
+}
+
+}  // namespace tev

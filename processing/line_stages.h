@@ -1,0 +1,39 @@
+// Internal to the line engine: the stages of one frame prepared once (the
+// kernels chosen, the correction's map and each step's pixel shift and gain),
+// then run line by line on compact luma.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "processing/luma_line_kernels.h"
+#include "processing/stage_settings.h"
+
+namespace tev {
+
+class LineStages {
+ public:
+  LineStages(int32_t width, int32_t height, const StageSettings& settings);
+  LineStages(const LineStages&) = delete;
+  LineStages& operator=(const LineStages&) = delete;
+
+  // Pixels of line y that the correction covers: it covers the first
+  // floor(W*H/4)*4 pixels of the frame, not of each line.
+  size_t Corrected(int32_t y) const;
+  bool Idle() const { return correct_limit_ == 0 && step_count == 0; }
+
+  // The correction on its first `corrected` pixels, then every step.
+  void RunOnLine(uint8_t* luma, size_t corrected) const;
+
+  line::LineKernels kernels;
+  // Steps that change something: |s| < W and m > 0.
+  int step_count = 0;
+
+ private:
+  int64_t width_;
+  int64_t correct_limit_ = 0;
+  line::LumaCorrection correction_;
+  line::EchoLineStep steps_[kStepCount];
+};
+
+}  // namespace tev

@@ -1,0 +1,95 @@
+// The line kernels with 32-byte registers (AVX2): the SSE2 rules, twice as
+// wide. Everything after the pragma is built for AVX2 and stays in this file.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "processing/brightness_contrast_kernels.h"
+#include "processing/luma_line_kernels.h"
+
+#pragma GCC target("avx2")
+
+#include "processing/luma_line_walk.h"
+
+namespace tev::line {
+namespace {
+
+inline __m256i Load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline void Store(uint8_t* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+
+void GatherLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels) {
+  const __m256i low = _mm256_set1_epi16(0x00FF);
+  size_t i = 0;
+  for (; i + 32 <= pixels; i += 32) {
+    const __m256i a = _mm256_and_si256(Load(yuy2 + 2 * i), low), b = _mm256_and_si256(Load(yuy2 + 2 * i + 32), low);
+    // The pack works within 16-byte lanes: put its four quarters in order.
+    Store(luma + i, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+  GatherLumaScalar(yuy2 + 2 * i, luma + i, pixels - i);
+}
+
+void ScatterLuma(const uint8_t* luma, uint8_t* yuy2, size_t pixels) {
+  const __m256i chroma = _mm256_set1_epi16(static_cast<int16_t>(0xFF00)), zero = _mm256_setzero_si256();
+  size_t i = 0;
+  for (; i + 32 <= pixels; i += 32) {
+    // Quarters 0, 2, 1, 3, so that the in-lane unpacks give pixels in order.
+    const __m256i l = _mm256_permute4x64_epi64(Load(luma + i), _MM_SHUFFLE(3, 1, 2, 0));
+    uint8_t* out = yuy2 + 2 * i;
+    Store(out, _mm256_or_si256(_mm256_and_si256(Load(out), chroma), _mm256_unpacklo_epi8(l, zero)));
+    Store(out + 32, _mm256_or_si256(_mm256_and_si256(Load(out + 32), chroma), _mm256_unpackhi_epi8(l, zero)));
+  }
+  ScatterLumaScalar(luma + i, yuy2 + 2 * i, pixels - i);
+}
+
+struct Halves {
+  explicit Halves(__m256i v)
+      : even(_mm256_slli_epi16(v, 8)), odd(_mm256_and_si256(v, _mm256_set1_epi16(static_cast<int16_t>(0xFF00)))) {}
+  __m256i even, odd;
+};
+
+inline __m256i Join(__m256i even, __m256i odd) { return _mm256_or_si256(even, _mm256_slli_epi16(odd, 8)); }
+
+void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
+  if (!correction.lanes) return CorrectLumaScalar(luma, pixels, correction);
+  const __m256i gain = _mm256_set1_epi16(correction.gain), offset = _mm256_set1_epi16(correction.biased_offset);
+  const __m256i bias = _mm256_set1_epi16(static_cast<int16_t>(brightness::kLaneBias));
+  auto map = [&](__m256i high) {
+    return _mm256_subs_epu16(_mm256_adds_epi16(_mm256_mulhi_epu16(high, gain), offset), bias);
+  };
+  size_t i = 0;
+  for (; i + 32 <= pixels; i += 32) {
+    const Halves h(Load(luma + i));
+    Store(luma + i, Join(map(h.even), map(h.odd)));
+  }
+  CorrectLumaScalar(luma + i, pixels - i, correction);
+}
+
+template <bool kSubtract, bool kSaturate>
+void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  const EchoRun run = EchoRunOf(luma, width, step.shift);
+  if (run.count < 32) return EchoLineScalar(luma, width, step);
+  const __m256i gain = _mm256_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm256_set1_epi16(255);
+  auto scale = [&](__m256i high) {
+    const __m256i k = _mm256_mulhi_epu16(high, gain);
+    return kSaturate ? _mm256_min_epu16(k, limit) : k;
+  };
+  WalkEchoRun<32>(run, [](const uint8_t* p) { return Load(p); },
+                  [&](__m256i source, __m256i pixels) {
+                    const Halves h(source);
+                    const __m256i k = Join(scale(h.even), scale(h.odd));
+                    return kSubtract ? _mm256_subs_epu8(pixels, k) : _mm256_adds_epu8(pixels, k);
+                  },
+                  [](uint8_t* p, auto v) { Store(p, v); });
+}
+
+void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  if (step.subtract) return step.gain > 256 ? EchoLine<true, true>(luma, width, step) : EchoLine<true, false>(luma, width, step);
+  return step.gain > 256 ? EchoLine<false, true>(luma, width, step) : EchoLine<false, false>(luma, width, step);
+}
+
+}  // namespace
+
+void InitLineKernelsAvx2(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, Echo}; }
+
+}  // namespace tev::line

@@ -1,0 +1,102 @@
+// The line kernels with 64-byte registers and whole-register byte permutes
+// (AVX-512 VBMI): the correction is one table lookup (two permutes of 128
+// entries each) for every map.
+// Everything after the pragma stays in this file.
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "processing/luma_line_kernels.h"
+
+#pragma GCC target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi")
+
+#include "processing/luma_line_walk.h"
+
+namespace tev::line {
+namespace {
+
+inline __m512i Load(const uint8_t* p) { return _mm512_loadu_si512(p); }
+inline void Store(uint8_t* p, __m512i v) { _mm512_storeu_si512(p, v); }
+// The first n (< 64) bytes; the others are neither read nor written.
+inline __mmask64 First(size_t n) { return n == 0 ? 0 : ~0ULL >> (64 - n); }
+
+// table[v] for every byte v of a register: the low seven bits pick within a
+// half of the table, the top bit picks the half.
+struct Lookup {
+  explicit Lookup(const uint8_t* table)
+      : t0(Load(table)), t1(Load(table + 64)), t2(Load(table + 128)), t3(Load(table + 192)) {}
+  __m512i operator()(__m512i v) const {
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), _mm512_permutex2var_epi8(t0, v, t1),
+                                  _mm512_permutex2var_epi8(t2, v, t3));
+  }
+  __m512i t0, t1, t2, t3;
+};
+
+constexpr int kHighOrLow = 0xEA;  // ternary logic: (a & b) | c
+
+// Words to their low bytes and back: one instruction each way per 32 pixels.
+void GatherLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels) {
+  size_t i = 0;
+  for (; i + 32 <= pixels; i += 32) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i), _mm512_cvtepi16_epi8(Load(yuy2 + 2 * i)));
+  }
+  GatherLumaScalar(yuy2 + 2 * i, luma + i, pixels - i);
+}
+
+void ScatterLuma(const uint8_t* luma, uint8_t* yuy2, size_t pixels) {
+  const __m512i chroma = _mm512_set1_epi16(static_cast<int16_t>(0xFF00));
+  size_t i = 0;
+  for (; i + 32 <= pixels; i += 32) {
+    const __m512i words = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma + i)));
+    uint8_t* out = yuy2 + 2 * i;
+    Store(out, _mm512_ternarylogic_epi32(Load(out), chroma, words, kHighOrLow));
+  }
+  ScatterLumaScalar(luma + i, yuy2 + 2 * i, pixels - i);
+}
+
+void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
+  const Lookup map(correction.table);
+  size_t i = 0;
+  for (; i + 64 <= pixels; i += 64) Store(luma + i, map(Load(luma + i)));
+  const __mmask64 rest = First(pixels - i);
+  _mm512_mask_storeu_epi8(luma + i, rest, map(_mm512_maskz_loadu_epi8(rest, luma + i)));
+}
+
+// k by 16-bit multiplies (a table lookup by two-register byte permutes is
+// slower on some CPUs). Up to m = 256 the odd pixels' product Yo * m fits a
+// word, whose high byte is then k in place; beyond, both halves go through a
+// multiply-high and are held at 255.
+template <bool kSubtract, bool kSaturate>
+void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  const EchoRun run = EchoRunOf(luma, width, step.shift);
+  if (run.count < 64) return EchoLineScalar(luma, width, step);
+  const __m512i gain = _mm512_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm512_set1_epi16(255);
+  const __m512i high = _mm512_set1_epi16(static_cast<int16_t>(0xFF00));
+  auto scaled = [&](__m512i source) {
+    const __m512i even = _mm512_mulhi_epu16(_mm512_slli_epi16(source, 8), gain);
+    if (kSaturate) {
+      const __m512i odd = _mm512_mulhi_epu16(_mm512_and_si512(source, high), gain);
+      return _mm512_or_si512(_mm512_min_epu16(even, limit), _mm512_slli_epi16(_mm512_min_epu16(odd, limit), 8));
+    }
+    const __m512i odd = _mm512_mullo_epi16(_mm512_srli_epi16(source, 8), gain);
+    return _mm512_ternarylogic_epi32(odd, high, even, kHighOrLow);
+  };
+  WalkEchoRun<64>(run, [](const uint8_t* p) { return Load(p); },
+                  [&](__m512i source, __m512i pixels) {
+                    const __m512i k = scaled(source);
+                    return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
+                  },
+                  [](uint8_t* p, auto v) { Store(p, v); });
+}
+
+void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  if (step.subtract) return step.gain > 256 ? EchoLine<true, true>(luma, width, step) : EchoLine<true, false>(luma, width, step);
+  return step.gain > 256 ? EchoLine<false, true>(luma, width, step) : EchoLine<false, false>(luma, width, step);
+}
+
+}  // namespace
+
+void InitLineKernelsAvx512Vbmi(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, Echo}; }
+
+}  // namespace tev::line
