@@ -23,7 +23,7 @@ add_executable(tevhost ${TEV_HOST_SOURCES})
 # Only the one option-parsing header is exposed to the cross compiler, never
 # the rest of the build machine's /usr/include.
 configure_file(/usr/include/cxxopts.hpp ${CMAKE_BINARY_DIR}/host-include/cxxopts.hpp COPYONLY)
-target_include_directories(tevhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb ${CMAKE_BINARY_DIR}/host-include)
+target_include_directories(tevhost PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/host-include)
 target_link_libraries(tevhost PRIVATE tev_media comctl32 user32 gdi32 shell32 advapi32 ${TEV_STATIC_RUNTIME})
 add_dependencies(tevhost ZRL_TEVPlugin)
 
@@ -71,7 +71,7 @@ file(GLOB TEV_DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/demo/*.cpp)
 list(FILTER TEV_DEMO_SOURCES EXCLUDE REGEX "_main\\.cpp$")
 foreach(host_test tev_host_test tev_host_gui_test)
   if(TARGET ${host_test})
-    target_sources(${host_test} PRIVATE ${TEV_DEMO_SOURCES} ${CMAKE_SOURCE_DIR}/host/frame_io.cpp)
-    target_include_directories(${host_test} PRIVATE /usr/include/stb)
+    target_sources(${host_test} PRIVATE ${TEV_DEMO_SOURCES})
+    target_link_libraries(${host_test} PRIVATE tev_media)
   endif()
 endforeach()

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "host/frame_io.h"
+#include "media/file_colour.h"
+#include "media/frame_sink.h"
+#include "media/frame_source.h"
 
-namespace tev::host {
+namespace tev::media {
 namespace {
 
 namespace fs = std::filesystem;
@@ -111,7 +113,7 @@ TEST_F(FrameIoTest, BadInputsAreClearErrors) {
     const char* message;
   };
   const Case cases[] = {
-      {"missing.yuy2", "auto", {4, 2}, "cannot open input file"},
+      {"missing.yuy2", "auto", {4, 2}, "cannot read input file"},
       {"odd.yuy2", "auto", {2, 1}, "size does not match"},
       {"empty.yuy2", "auto", {2, 1}, "is empty"},
       {"odd.yuy2", "auto", {}, "needs a frame size"},
@@ -121,7 +123,7 @@ TEST_F(FrameIoTest, BadInputsAreClearErrors) {
       {"c420.y4m", "auto", {}, "not supported"},
       {"big.y4m", "auto", {8, 2}, "size does not match"},
       {"junk.y4m", "auto", {}, "not a YUV4MPEG2 file"},
-      {"junk.png", "auto", {}, "not an image"},
+      {"junk.png", "auto", {}, "is not an image"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -159,16 +161,16 @@ TEST(ColourConversion, GreysStayGreyAndColoursComeBackClose) {
   const FrameSize size{256, 1};
   std::vector<uint8_t> grey(256 * 3);
   for (int i = 0; i < 256; ++i) grey[3 * i] = grey[3 * i + 1] = grey[3 * i + 2] = static_cast<uint8_t>(i);
-  const auto yuy2 = ConvertFrame(grey, PixelKind::Bgr24, PixelKind::Yuy2, size);
+  const auto yuy2 = ConvertFileFrame(grey, PixelKind::Bgr24, PixelKind::Yuy2, size);
   for (int i = 0; i < 256; ++i) EXPECT_EQ(yuy2[2 * i], i);
-  EXPECT_EQ(ConvertFrame(yuy2, PixelKind::Yuy2, PixelKind::Bgr24, size), grey);
+  EXPECT_EQ(ConvertFileFrame(yuy2, PixelKind::Yuy2, PixelKind::Bgr24, size), grey);
 
   // Pairs of equal colours lose nothing to the shared chroma: only rounding remains.
   std::mt19937 rng(7);
   std::vector<uint8_t> colours(256 * 3);
   for (int i = 0; i < 256; i += 2)
     for (int c = 0; c < 3; ++c) colours[3 * i + c] = colours[3 * i + 3 + c] = static_cast<uint8_t>(rng());
-  const auto back = ConvertFrame(ConvertFrame(colours, PixelKind::Bgr24, PixelKind::Yuy2, size), PixelKind::Yuy2,
+  const auto back = ConvertFileFrame(ConvertFileFrame(colours, PixelKind::Bgr24, PixelKind::Yuy2, size), PixelKind::Yuy2,
                                  PixelKind::Bgr24, size);
   for (size_t i = 0; i < colours.size(); ++i) EXPECT_NEAR(back[i], colours[i], 3) << i;
 }
@@ -181,4 +183,4 @@ TEST(FrameSizeText, AcceptsOnlyWidthByHeightWithinLimits) {
 }
 
 }  // namespace
-}  // namespace tev::host
+}  // namespace tev::media
