@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "media/file_colour.h"
+
 namespace tev::host {
 namespace {
 

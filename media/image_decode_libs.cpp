@@ -29,13 +29,17 @@ DecodedImage DecodePng(const std::vector<uint8_t>& bytes, const std::string& nam
   CheckImageSize(name, image.width, image.height, max_pixels);
   // 16-bit samples are taken as they are coded, reduced to their top 8 bits'
   // rounding, not treated as linear light.
-  image.format = PNG_FORMAT_BGR;
+  const bool alpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+  image.format = alpha ? PNG_FORMAT_BGRA : PNG_FORMAT_BGR;
   image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
   DecodedImage out{{static_cast<int>(image.width), static_cast<int>(image.height)}, {}};
   out.bgr.resize(FrameBytes(PixelKind::Bgr24, out.size));
-  // Transparent pixels are shown over black, as a TV picture has no alpha.
-  const png_color black{0, 0, 0};
-  if (!png_image_finish_read(&image, &black, out.bgr.data(), 0, nullptr)) throw fail();
+  // The colour is kept and the alpha dropped, as the Windows build's decoder
+  // does: a TV picture has no transparency.
+  std::vector<uint8_t> bgra(alpha ? out.bgr.size() / 3 * 4 : 0);
+  if (!png_image_finish_read(&image, nullptr, alpha ? bgra.data() : out.bgr.data(), 0, nullptr)) throw fail();
+  for (size_t i = 0; i < bgra.size() / 4; ++i)
+    for (int c = 0; c < 3; ++c) out.bgr[3 * i + c] = bgra[4 * i + c];
   return out;
 }
 

@@ -62,6 +62,27 @@ bool BmpIsTruncated(const std::vector<uint8_t>& bytes) {
   return offset + row * rows > bytes.size();
 }
 
+// Converts the picture to `format` (B, G, R first in each pixel) and keeps
+// the first three bytes of every pixel.
+bool CopyAsBgr(IWICImagingFactory* factory, IWICBitmapSource* source, const GUID& format, size_t bytes_per_pixel,
+               std::vector<uint8_t>& bgr) {
+  ComPtr<IWICFormatConverter> converter;
+  UINT width = 0, height = 0;
+  if (FAILED(factory->CreateFormatConverter(converter.Out())) ||
+      FAILED(converter->Initialize(source, format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom)) ||
+      FAILED(converter->GetSize(&width, &height)))
+    return false;
+  const size_t pixels = static_cast<size_t>(width) * height;
+  if (bytes_per_pixel == 3)
+    return SUCCEEDED(converter->CopyPixels(nullptr, width * 3, static_cast<UINT>(bgr.size()), bgr.data()));
+  std::vector<uint8_t> wide(pixels * bytes_per_pixel);
+  if (FAILED(converter->CopyPixels(nullptr, static_cast<UINT>(width * bytes_per_pixel), static_cast<UINT>(wide.size()),
+                                   wide.data())))
+    return false;
+  for (size_t i = 0; i < pixels; ++i) std::memcpy(&bgr[3 * i], &wide[bytes_per_pixel * i], 3);
+  return true;
+}
+
 }  // namespace
 
 bool CanDecode(ImageType) { return true; }
@@ -69,11 +90,11 @@ bool CanDecode(ImageType) { return true; }
 DecodedImage DecodeImageOfType(ImageType type, const std::vector<uint8_t>& bytes, const std::string& name,
                                size_t max_pixels) {
   const char* format = type == ImageType::Png ? "PNG" : type == ImageType::Jpeg ? "JPEG" : "BMP";
-  const auto damaged = [&](const char* why) {
-    return FrameFileError("cannot decode image '" + name + "': damaged " + format + " (" + why + ")");
+  const auto refuse = [&](const char* why) {
+    return FrameFileError("cannot decode image '" + name + "' as " + format + ": " + why);
   };
-  if (type == ImageType::Bmp && BmpIsTruncated(bytes)) throw damaged("the pixel rows end early");
-  if (bytes.size() > 0x7fffffff) throw damaged("file too large");
+  if (type == ImageType::Bmp && BmpIsTruncated(bytes)) throw refuse("the pixel rows end early (damaged or cut short)");
+  if (bytes.size() > 0x7fffffff) throw refuse("file too large");
 
   ComScope com;
   ComPtr<IWICImagingFactory> factory;
@@ -83,31 +104,29 @@ DecodedImage DecodeImageOfType(ImageType type, const std::vector<uint8_t>& bytes
   ComPtr<IWICStream> stream;
   if (FAILED(factory->CreateStream(stream.Out())) ||
       FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()))))
-    throw damaged("cannot open the bytes");
+    throw refuse("cannot open the bytes");
   ComPtr<IWICBitmapDecoder> decoder;
   if (FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.Out())))
-    throw damaged("not recognised");
+    throw refuse("damaged, or not of this format");
   // Only the format the first bytes named, never whatever else a decoder accepts.
   GUID container{};
   const GUID& wanted = type == ImageType::Png    ? GUID_ContainerFormatPng
                        : type == ImageType::Jpeg ? GUID_ContainerFormatJpeg
                                                  : GUID_ContainerFormatBmp;
   if (FAILED(decoder->GetContainerFormat(&container)) || !IsEqualGUID(container, wanted))
-    throw damaged("not recognised");
+    throw refuse("damaged, or not of this format");
   ComPtr<IWICBitmapFrameDecode> frame;
   UINT width = 0, height = 0;
   if (FAILED(decoder->GetFrame(0, frame.Out())) || FAILED(frame->GetSize(&width, &height)))
-    throw damaged("no picture");
+    throw refuse("no picture");
   CheckImageSize(name, width, height, max_pixels);
-  ComPtr<IWICFormatConverter> converter;
-  if (FAILED(factory->CreateFormatConverter(converter.Out())) ||
-      FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                   WICBitmapPaletteTypeCustom)))
-    throw damaged("its pixel format cannot be converted to 24-bit colour");
   DecodedImage out{{static_cast<int>(width), static_cast<int>(height)}, {}};
   out.bgr.resize(FrameBytes(PixelKind::Bgr24, out.size));
-  if (FAILED(converter->CopyPixels(nullptr, width * 3, static_cast<UINT>(out.bgr.size()), out.bgr.data())))
-    throw damaged("the pixels cannot be read");
+  // Not every decoder's format converts straight to 24-bit (Wine's 16-bit
+  // grey does not); 32-bit BGRA is the format every converter offers.
+  if (!CopyAsBgr(factory.get(), frame.get(), GUID_WICPixelFormat24bppBGR, 3, out.bgr) &&
+      !CopyAsBgr(factory.get(), frame.get(), GUID_WICPixelFormat32bppBGRA, 4, out.bgr))
+    throw refuse("its pixels cannot be read as 24-bit colour");
   return out;
 }
 

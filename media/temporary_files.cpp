@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// windows.h maps ReplaceFile to ReplaceFileA, which would rename our own function.
+#undef ReplaceFile
 #else
 #include <fcntl.h>
 #include <unistd.h>
