@@ -75,3 +75,16 @@ foreach(host_test tev_host_test tev_host_gui_test)
     target_link_libraries(${host_test} PRIVATE tev_media)
   endif()
 endforeach()
+
+# The host's file tests read their expectations with the media library, and
+# fill a small file system for the full-disk case: mounted here when CTest runs
+# as root, otherwise that case is skipped.
+target_link_libraries(tev_host_files_test PRIVATE tev_media)
+set(TEV_FULL_DISK ${CMAKE_BINARY_DIR}/full-disk)
+add_test(NAME full_disk_mount
+  COMMAND sh -c "mkdir -p '${TEV_FULL_DISK}' && { mountpoint -q '${TEV_FULL_DISK}' || mount -t tmpfs -o size=256k tev-full-disk '${TEV_FULL_DISK}'; } 2>/dev/null; true")
+add_test(NAME full_disk_unmount COMMAND sh -c "umount '${TEV_FULL_DISK}' 2>/dev/null; true")
+set_tests_properties(full_disk_mount PROPERTIES FIXTURES_SETUP full_disk)
+set_tests_properties(full_disk_unmount PROPERTIES FIXTURES_CLEANUP full_disk)
+set_tests_properties(win32_host_files_test PROPERTIES FIXTURES_REQUIRED full_disk)
+set_property(TEST win32_host_files_test APPEND PROPERTY ENVIRONMENT "TEV_FULL_DISK=${TEV_FULL_DISK}")

@@ -74,7 +74,7 @@ bool ClaimsAHugeFrame(const std::vector<uint8_t>& bytes) {
     if (header[at] == 'W') width = std::strtol(header.c_str() + at + 1, nullptr, 10);
     if (header[at] == 'H') height = std::strtol(header.c_str() + at + 1, nullptr, 10);
   }
-  return width * height > static_cast<long>(kMaxPixels);
+  return static_cast<double>(width) * static_cast<double>(height) > kMaxPixels;
 }
 
 void Y4mReadsOrIsRefused(const uint8_t* data, size_t size) {

@@ -72,7 +72,7 @@ void CreateParentFolders(const std::string& path) {
 
 ScopedSettingsFile::ScopedSettingsFile(const std::string& plugin_settings_path, const std::string& source)
     : path_(plugin_settings_path) {
-  const std::vector<uint8_t> wanted = media::ReadWholeFile(source);
+  const std::vector<uint8_t> wanted = media::ReadWholeFile(source, "settings file");
   const DWORD attributes = GetFileAttributesA(path_.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     const std::vector<uint8_t> previous = media::ReadWholeFile(path_);

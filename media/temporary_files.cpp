@@ -10,13 +10,12 @@
 #include "media/frame_format.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 // windows.h maps ReplaceFile to ReplaceFileA, which would rename our own function.
 #undef ReplaceFile
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -29,15 +28,9 @@ std::vector<std::string>& Temporaries() {
   return *list;
 }
 
-unsigned long ProcessId() {
 #ifdef _WIN32
-  return GetCurrentProcessId();
-#else
-  return static_cast<unsigned long>(getpid());
-#endif
-}
+const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
 
-#ifdef _WIN32
 std::wstring Wide(const std::string& utf8) {
   const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
   std::wstring wide(static_cast<size_t>(n > 0 ? n : 1), L'\0');
@@ -45,37 +38,95 @@ std::wstring Wide(const std::string& utf8) {
   return wide;
 }
 
-// Shared for deletion, so that RemoveAllTemporaries can remove it while the
-// writing thread still holds it open; the C runtime's own open cannot ask for that.
-std::FILE* CreateExclusive(const std::string& path, bool& exists) {
+// The C library's words for the failures of writing a file, so that both
+// builds say "No space left on device".
+int ErrnoOf(DWORD code) {
+  switch (code) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return EACCES;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH: return ENOENT;
+    case ERROR_WRITE_PROTECT: return EROFS;
+    case ERROR_INVALID_NAME: return EINVAL;
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    default: return EIO;
+  }
+}
+
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+
+// Shared for deletion, so that RemoveAllTemporaries can remove the file while
+// the writing thread still holds it open.
+intptr_t CreateExclusive(const std::string& path, int& error) {
   HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
-    exists = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
-    errno = code == ERROR_ACCESS_DENIED ? EACCES : code == ERROR_PATH_NOT_FOUND ? ENOENT
-          : code == ERROR_DISK_FULL ? ENOSPC : code == ERROR_WRITE_PROTECT ? EROFS : EIO;
-    return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) error = ErrnoOf(GetLastError());
+  return reinterpret_cast<intptr_t>(handle);
+}
+
+// Writes all or returns the reason; a short write is followed up, so that a
+// full disk is reported by the call that meets it.
+int WriteAll(intptr_t handle, const uint8_t* bytes, size_t count) {
+  while (count > 0) {
+    DWORD done = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(count, 1 << 30));
+    if (!WriteFile(reinterpret_cast<HANDLE>(handle), bytes, chunk, &done, nullptr)) return ErrnoOf(GetLastError());
+    if (done == 0) return ENOSPC;
+    bytes += done;
+    count -= done;
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
-  if (fd < 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(fd, "wb");
-  if (!file) _close(fd);
-  return file;
+  return 0;
+}
+
+int CloseHandleOf(intptr_t handle) {
+  return CloseHandle(reinterpret_cast<HANDLE>(handle)) ? 0 : ErrnoOf(GetLastError());
+}
+
+// Windows refuses to replace a read-only file; Wine, run by root, does not.
+int TargetWritability(const std::string& target) {
+  const DWORD attributes = GetFileAttributesW(Wide(target).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EISDIR;
+  return attributes & FILE_ATTRIBUTE_READONLY ? EACCES : 0;
 }
 #else
-std::FILE* CreateExclusive(const std::string& path, bool& exists) {
+constexpr intptr_t kNoHandle = -1;
+
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+intptr_t CreateExclusive(const std::string& path, int& error) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    exists = errno == EEXIST;
-    return nullptr;
+  if (fd < 0) error = errno;
+  return fd;
+}
+
+int WriteAll(intptr_t fd, const uint8_t* bytes, size_t count) {
+  while (count > 0) {
+    const ssize_t done = write(static_cast<int>(fd), bytes, count);
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0) return errno;
+    if (done == 0) return ENOSPC;
+    bytes += done;
+    count -= static_cast<size_t>(done);
   }
-  std::FILE* file = fdopen(fd, "wb");
-  if (!file) close(fd);
-  return file;
+  return 0;
+}
+
+int CloseHandleOf(intptr_t fd) { return close(static_cast<int>(fd)) == 0 ? 0 : errno; }
+
+// rename() would replace a read-only file without a word.
+int TargetWritability(const std::string& target) {
+  struct stat info{};
+  if (stat(target.c_str(), &info) != 0) return 0;
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  return access(target.c_str(), W_OK) == 0 ? 0 : errno;
 }
 #endif
 
@@ -99,23 +150,23 @@ void RemoveAllTemporaries() {
 }
 
 TemporaryFile::TemporaryFile(std::string target, std::string role) : target_(std::move(target)), role_(std::move(role)) {
+  CheckTargetIsWritable();  // before any work, not after a long run
   static std::atomic<unsigned> counter{0};
   // A name of this process that no file has yet: a leftover of another run
   // (even one that had this process id) is skipped, never reused or committed.
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (int attempt = 0; attempt < 100 && handle_ == kNoHandle; ++attempt) {
     path_ = target_ + ".tev-" + std::to_string(ProcessId()) + "-" + std::to_string(++counter) + ".part";
-    bool exists = false;
-    file_ = CreateExclusive(path_, exists);
-    if (file_) break;
-    if (!exists) Fail(ErrorText(errno));
+    int error = 0;
+    handle_ = CreateExclusive(path_, error);
+    if (handle_ == kNoHandle && error != EEXIST) Fail(ErrorText(error));
   }
-  if (!file_) Fail("no free temporary name beside it");
+  if (handle_ == kNoHandle) Fail("no free temporary name beside it");
   RegisterTemporary(path_);
 }
 
 TemporaryFile::~TemporaryFile() {
   if (committed_) return;
-  if (file_) std::fclose(file_);
+  Close();
   RemoveFile(path_);
   UnregisterTemporary(path_);
 }
@@ -124,19 +175,28 @@ void TemporaryFile::Fail(const std::string& reason) {
   throw FrameFileError("cannot write " + role_ + " '" + target_ + "': " + reason);
 }
 
+void TemporaryFile::CheckTargetIsWritable() {
+  const int error = TargetWritability(target_);
+  if (error == EISDIR) Fail("it is a folder");
+  if (error) Fail(ErrorText(error));
+}
+
+bool TemporaryFile::Close() {
+  if (handle_ == kNoHandle) return true;
+  const int error = CloseHandleOf(handle_);
+  handle_ = kNoHandle;
+  errno = error;
+  return error == 0;
+}
+
 void TemporaryFile::Write(const void* bytes, size_t count) {
-  if (count && std::fwrite(bytes, 1, count, file_) != count) Fail(ErrorText(errno));
+  const int error = WriteAll(handle_, static_cast<const uint8_t*>(bytes), count);
+  if (error) Fail(ErrorText(error));
 }
 
 void TemporaryFile::Commit() {
-  if (std::fflush(file_) != 0) Fail(ErrorText(errno));
-  std::FILE* file = file_;
-  file_ = nullptr;
-  if (std::fclose(file) != 0) Fail(ErrorText(errno));
-#ifndef _WIN32
-  // rename() would replace a read-only target; Windows refuses that by itself.
-  if (access(target_.c_str(), F_OK) == 0 && access(target_.c_str(), W_OK) != 0) Fail(ErrorText(errno));
-#endif
+  if (!Close()) Fail(ErrorText(errno));
+  CheckTargetIsWritable();
   std::string error;
   if (!ReplaceFile(path_, target_, &error)) Fail(error);
   committed_ = true;

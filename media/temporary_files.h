@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
+#include <cstdint>
 #include <string>
 
 namespace tev::media {
@@ -35,11 +35,15 @@ class TemporaryFile {
 
  private:
   [[noreturn]] void Fail(const std::string& reason);
+  void CheckTargetIsWritable();
+  bool Close();
 
   std::string target_;
   std::string role_;
   std::string path_;
-  std::FILE* file_ = nullptr;
+  // Written straight through the system: a C runtime buffer would report a
+  // full disk late, and Wine's runtime then gives a stale reason.
+  intptr_t handle_ = -1;  // a HANDLE on Windows, a file descriptor elsewhere
   bool committed_ = false;
 };
 

@@ -189,7 +189,7 @@ TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
   };
   const std::string out = dir_ + "never.yuy2";
   const Case cases[] = {
-      {"--in " + dir_ + "missing.yuy2 --size 240x192 --out " + out, 1, "cannot open input file"},
+      {"--in " + dir_ + "missing.yuy2 --size 240x192 --out " + out, 1, "cannot read input file"},
       {"--in " + dir_ + "ghosted.yuy2 --size 320x240 --out " + out, 1, "size does not match"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --in-format nv12 --out " + out, 1, "unknown format 'nv12'"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + dir_ + "never.xyz", 1, "unknown format of"},
@@ -199,7 +199,7 @@ TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --plugin " + dir_ + "none.dll --out " + out, 1,
        "cannot load plugin"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --settings " + dir_ + "none.ini --out " + out, 1,
-       "cannot open input file"},
+       "cannot read settings file"},
       {"--size 240x192 --out " + out, 2, "no input"},
       {"--in " + dir_ + "ghosted.yuy2 --bogus", 2, "bogus"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + dir_ + "GHOSTED.yuy2", 2, "names the input file"},
