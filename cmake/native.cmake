@@ -31,12 +31,13 @@ if(TEV_BENCH AND NOT TEV_SANITIZE AND TEV_BENCH_SOURCES)
 endif()
 
 # Demo tools: test card, multipath channel model, tuning, metrics and pictures.
-# The frame file formats are the host's own code, shared so that both sides read
-# and write the same files.
+# Frame files come from the media library, so the demo, the host and the tests
+# read and write the same files.
 file(GLOB TEV_DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/demo/*.cpp)
 list(FILTER TEV_DEMO_SOURCES EXCLUDE REGEX "_main\\.cpp$")
-add_library(tev_demo STATIC ${TEV_DEMO_SOURCES} ${CMAKE_SOURCE_DIR}/host/frame_io.cpp)
-target_include_directories(tev_demo PUBLIC ${CMAKE_SOURCE_DIR} /usr/include/stb)
+add_library(tev_demo STATIC ${TEV_DEMO_SOURCES})
+target_include_directories(tev_demo PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(tev_demo PUBLIC tev_media)
 add_executable(tevlab ${CMAKE_SOURCE_DIR}/demo/tevlab_main.cpp)
 target_link_libraries(tevlab PRIVATE tev_demo tev_core)
 # GCC 12 sees a false "maybe uninitialized" inside <regex> (used by cxxopts)

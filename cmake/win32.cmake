@@ -23,7 +23,7 @@ add_executable(tevhost ${TEV_HOST_SOURCES})
 # Only the one option-parsing header is exposed to the cross compiler, never
 # the rest of the build machine's /usr/include.
 configure_file(/usr/include/cxxopts.hpp ${CMAKE_BINARY_DIR}/host-include/cxxopts.hpp COPYONLY)
-target_include_directories(tevhost PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb ${CMAKE_BINARY_DIR}/host-include)
+target_include_directories(tevhost PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/host-include)
 target_link_libraries(tevhost PRIVATE tev_media comctl32 user32 gdi32 shell32 advapi32 ${TEV_STATIC_RUNTIME})
 add_dependencies(tevhost ZRL_TEVPlugin)
 
@@ -71,7 +71,20 @@ file(GLOB TEV_DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/demo/*.cpp)
 list(FILTER TEV_DEMO_SOURCES EXCLUDE REGEX "_main\\.cpp$")
 foreach(host_test tev_host_test tev_host_gui_test)
   if(TARGET ${host_test})
-    target_sources(${host_test} PRIVATE ${TEV_DEMO_SOURCES} ${CMAKE_SOURCE_DIR}/host/frame_io.cpp)
-    target_include_directories(${host_test} PRIVATE /usr/include/stb)
+    target_sources(${host_test} PRIVATE ${TEV_DEMO_SOURCES})
+    target_link_libraries(${host_test} PRIVATE tev_media)
   endif()
 endforeach()
+
+# The host's file tests read their expectations with the media library, and
+# fill a small file system for the full-disk case: mounted here when CTest runs
+# as root, otherwise that case is skipped.
+target_link_libraries(tev_host_files_test PRIVATE tev_media)
+set(TEV_FULL_DISK ${CMAKE_BINARY_DIR}/full-disk)
+add_test(NAME full_disk_mount
+  COMMAND sh -c "mkdir -p '${TEV_FULL_DISK}' && { mountpoint -q '${TEV_FULL_DISK}' || mount -t tmpfs -o size=256k tev-full-disk '${TEV_FULL_DISK}'; } 2>/dev/null; true")
+add_test(NAME full_disk_unmount COMMAND sh -c "umount '${TEV_FULL_DISK}' 2>/dev/null; true")
+set_tests_properties(full_disk_mount PROPERTIES FIXTURES_SETUP full_disk)
+set_tests_properties(full_disk_unmount PROPERTIES FIXTURES_CLEANUP full_disk)
+set_tests_properties(win32_host_files_test PROPERTIES FIXTURES_REQUIRED full_disk)
+set_property(TEST win32_host_files_test APPEND PROPERTY ENVIRONMENT "TEV_FULL_DISK=${TEV_FULL_DISK}")

@@ -15,16 +15,21 @@
 #include "demo/metrics.h"
 #include "demo/test_card.h"
 #include "demo/tuning.h"
-#include "host/frame_io.h"
+#include "media/file_colour.h"
+#include "media/frame_format.h"
+#include "media/frame_sink.h"
+#include "media/frame_source.h"
+#include "media/image_file.h"
+#include "media/whole_file.h"
 #include "processing/brightness_contrast.h"
 #include "processing/echo_step.h"
 
 namespace tev::demo {
 namespace {
 
-using host::FileFormat;
-using host::FrameSize;
-using host::PixelKind;
+using media::FileFormat;
+using media::FrameSize;
+using media::PixelKind;
 
 const char kUsage[] =
     "usage: tevlab COMMAND [options]   (tevlab COMMAND --help for its options)\n"
@@ -43,8 +48,8 @@ struct Frames {
 };
 
 Frames ReadAll(const std::string& path, const std::string& format, const std::string& size) {
-  auto source = host::OpenFrameSource(path, host::ResolveFileFormat(format, path),
-                                      size.empty() ? FrameSize{} : host::ParseFrameSize(size));
+  auto source = media::OpenFrameSource(path, media::ResolveFileFormat(format, path),
+                                      size.empty() ? FrameSize{} : media::ParseFrameSize(size));
   Frames all{source->size(), source->kind(), {}, source->y4m_params()};
   std::vector<uint8_t> frame;
   while (source->Next(frame)) all.frames.push_back(frame);
@@ -52,7 +57,7 @@ Frames ReadAll(const std::string& path, const std::string& format, const std::st
 }
 
 void WriteAll(const std::string& path, const std::string& format, const Frames& all) {
-  host::FrameSink sink(path, host::ResolveFileFormat(format, path), all.size, all.y4m_params);
+  media::FrameSink sink(path, media::ResolveFileFormat(format, path), all.size, all.y4m_params);
   for (const auto& frame : all.frames) sink.Put(frame, all.kind);
   sink.Commit();
 }
@@ -92,7 +97,7 @@ int Card(int argc, char** argv) {
       "format", "output format: auto, yuy2, bgr24, y4m, image", cxxopts::value<std::string>()->default_value("auto"));
   auto args = Parse(options, argc, argv);
   if (!args.count("out")) throw std::invalid_argument("--out is required");
-  const FrameSize size = host::ParseFrameSize(args["size"].as<std::string>());
+  const FrameSize size = media::ParseFrameSize(args["size"].as<std::string>());
   const int count = args["frames"].as<int>();
   if (count < 1 || count > 1000) throw std::invalid_argument("--frames must be 1..1000");
   Frames all{size, PixelKind::Bgr24, {}, {}};
@@ -116,7 +121,7 @@ int Ghost(int argc, char** argv) {
   Frames all = ReadAll(args["in"].as<std::string>(), args["in-format"].as<std::string>(), args["size"].as<std::string>());
   const ChannelModel model = ModelFrom(args);
   for (auto& frame : all.frames) {
-    frame = host::ConvertFrame(frame, all.kind, PixelKind::Yuy2, all.size);
+    frame = media::ConvertFileFrame(frame, all.kind, PixelKind::Yuy2, all.size);
     ApplyChannelYuy2(model, frame, all.size.width, all.size.height);
   }
   all.kind = PixelKind::Yuy2;
@@ -142,7 +147,7 @@ int Settings(int argc, char** argv) {
   const ChannelModel model = ModelFrom(args);
   const int width = args["width"].as<int>();
   const int max_steps = args["steps"].as<int>();
-  if (width < 2 || width > host::kMaxSide) throw std::invalid_argument("--width out of range");
+  if (width < 2 || width > media::kMaxSide) throw std::invalid_argument("--width out of range");
   if (max_steps < 1 || max_steps > 8) throw std::invalid_argument("--steps must be 1..8");
   const std::string method = args["method"].as<std::string>();
   PluginSettings settings;
@@ -158,7 +163,7 @@ int Settings(int argc, char** argv) {
   settings.brightness = headroom.brightness;
   settings.contrast = headroom.contrast;
   const std::string text = ComposeSettingsFile(settings, args["key"].as<long long>(), args.count("with-default") > 0);
-  host::WriteWholeFile(args["out"].as<std::string>(), std::vector<uint8_t>(text.begin(), text.end()));
+  media::WriteWholeFile(args["out"].as<std::string>(), std::vector<uint8_t>(text.begin(), text.end()));
   std::printf("steps (%s):", method.c_str());
   for (const StepSetting& step : settings.steps)
     std::printf(" %d/%+d (%d px)", step.shift, step.level, PixelShift(step.shift, width));
@@ -190,7 +195,7 @@ int Preview(int argc, char** argv) {
     }
   const FrameFormat format{all.size.width, all.size.height, 2, 0, 0};
   for (auto& frame : all.frames) {
-    frame = host::ConvertFrame(frame, all.kind, PixelKind::Yuy2, all.size);
+    frame = media::ConvertFileFrame(frame, all.kind, PixelKind::Yuy2, all.size);
     const int brightness = args["brightness"].as<int>(), contrast = args["contrast"].as<int>();
     if (brightness || contrast) AdjustBrightnessContrast(frame.data(), &format, brightness, contrast);
     for (const StepSetting& step : steps) ApplyEchoStep(frame.data(), &format, step.shift, step.level);
@@ -222,8 +227,8 @@ int Measure(int argc, char** argv) {
     double ghost = 0, psnr = 0;
     for (size_t f = 0; f < clean.frames.size(); ++f) {
       const PictureFigures figures =
-          MeasureAgainstClean(host::LumaOf(clean.frames[f], clean.kind, clean.size),
-                              host::LumaOf(picture.frames[f], picture.kind, picture.size));
+          MeasureAgainstClean(media::FileFrameLuma(clean.frames[f], clean.kind, clean.size),
+                              media::FileFrameLuma(picture.frames[f], picture.kind, picture.size));
       ghost += figures.ghost_db;
       psnr += figures.psnr_db;
     }
@@ -258,7 +263,7 @@ int Compare(int argc, char** argv) {
     if (size.width && (size.width != all.size.width || size.height != all.size.height))
       throw std::invalid_argument("pictures of different sizes");
     size = all.size;
-    rgb.push_back(host::ConvertFrame(all.frames[which], all.kind, PixelKind::Bgr24, size));
+    rgb.push_back(media::ConvertFileFrame(all.frames[which], all.kind, PixelKind::Bgr24, size));
   }
   int cx = 0, cy = 0, cw = size.width, ch = size.height, zoom = 1;
   if (!args["crop"].as<std::string>().empty()) {
@@ -283,7 +288,7 @@ int Compare(int argc, char** argv) {
   }
   std::vector<uint8_t> image = out.bgr;
   for (size_t i = 0; i < image.size(); i += 3) std::swap(image[i], image[i + 2]);
-  host::WriteRgbImage(args["out"].as<std::string>(), image, {out.width, out.height});
+  media::WriteRgbImage(args["out"].as<std::string>(), image, {out.width, out.height});
   return 0;
 }
 

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "media/file_colour.h"
+
 namespace tev::host {
 namespace {
 
@@ -28,7 +30,7 @@ struct LiveView {
     frame = input->frames[next];
     next = (next + 1) % input->frames.size();
     plugin->ProcessFrame(frame.data(), *channel);
-    const std::vector<uint8_t> bgr = ConvertFrame(frame, input->kind, PixelKind::Bgr24, input->size);
+    const std::vector<uint8_t> bgr = media::ConvertFileFrame(frame, input->kind, media::PixelKind::Bgr24, input->size);
     const size_t row = static_cast<size_t>(input->size.width) * 3;
     for (int y = 0; y < input->size.height; ++y) std::memcpy(&display[y * stride], &bgr[y * row], row);
     ++shown;

@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/frame_io.h"
 #include "host/plugin_host.h"
+#include "media/frame_format.h"
 
 namespace tev::host {
 
 struct LiveViewInput {
-  FrameSize size;
-  PixelKind kind;                           // what the plugin is given
+  media::FrameSize size;
+  media::PixelKind kind;                    // what the plugin is given
   std::vector<std::vector<uint8_t>> frames;  // in `kind`
   int frames_per_second = 25;
 };

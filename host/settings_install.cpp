@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "host/frame_io.h"
+#include "media/whole_file.h"
 
 namespace tev::host {
 namespace {
@@ -72,21 +72,21 @@ void CreateParentFolders(const std::string& path) {
 
 ScopedSettingsFile::ScopedSettingsFile(const std::string& plugin_settings_path, const std::string& source)
     : path_(plugin_settings_path) {
-  const std::vector<uint8_t> wanted = ReadWholeFile(source);
+  const std::vector<uint8_t> wanted = media::ReadWholeFile(source, "settings file");
   const DWORD attributes = GetFileAttributesA(path_.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    const std::vector<uint8_t> previous = ReadWholeFile(path_);
+    const std::vector<uint8_t> previous = media::ReadWholeFile(path_);
     previous_.assign(previous.begin(), previous.end());
     had_file_ = true;
   }
   CreateParentFolders(path_);
-  WriteWholeFile(path_, wanted);
+  media::WriteWholeFile(path_, wanted);
 }
 
 ScopedSettingsFile::~ScopedSettingsFile() {
   try {
     if (had_file_)
-      WriteWholeFile(path_, std::vector<uint8_t>(previous_.begin(), previous_.end()));
+      media::WriteWholeFile(path_, std::vector<uint8_t>(previous_.begin(), previous_.end()));
     else
       DeleteFileA(path_.c_str());
   } catch (const std::exception&) {

@@ -15,13 +15,18 @@
 #include <string>
 #include <vector>
 
-#include "host/frame_io.h"
 #include "host/live_view.h"
 #include "host/plugin_host.h"
 #include "host/settings_install.h"
+#include "media/file_colour.h"
+#include "media/frame_sink.h"
+#include "media/frame_source.h"
+#include "media/whole_file.h"
 
 namespace tev::host {
 namespace {
+
+using namespace tev::media;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
@@ -236,12 +241,12 @@ int Run(const Options& o) {
     LiveViewInput live{size, kind, {}, o.fps};
     const int64_t limit = o.frames > 0 ? o.frames : 250;  // frames kept in memory for the loop
     while (static_cast<int64_t>(live.frames.size()) < limit && source->Next(frame))
-      live.frames.push_back(ConvertFrame(frame, source->kind(), kind, size));
+      live.frames.push_back(ConvertFileFrame(frame, source->kind(), kind, size));
     if (live.frames.empty()) throw FrameFileError("no frames in '" + o.input + "'");
     processed = RunLiveView(plugin, channel, live, ("tevhost - " + o.input + "  (F2: settings, Space: pause)").c_str());
   } else {
     while ((o.frames < 0 || processed < o.frames) && source->Next(frame)) {
-      frame = ConvertFrame(frame, source->kind(), kind, size);
+      frame = ConvertFileFrame(frame, source->kind(), kind, size);
       if (first.empty()) first = frame;
       plugin.ProcessFrame(frame.data(), channel);
       if (sink) sink->Put(frame, kind);

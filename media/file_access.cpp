@@ -6,6 +6,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
+// windows.h maps ReplaceFile to ReplaceFileA, which would rename our own function.
+#undef ReplaceFile
 #else
 #include <sys/stat.h>
 #endif

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   libstb-dev libcxxopts-dev libyuv-dev libswscale-dev libavutil-dev
+  libpng-dev libjpeg62-turbo-dev
   python3
 )
 

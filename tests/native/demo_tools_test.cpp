@@ -12,7 +12,8 @@
 #include "demo/metrics.h"
 #include "demo/test_card.h"
 #include "demo/tuning.h"
-#include "host/frame_io.h"
+#include "media/file_colour.h"
+#include "media/frame_format.h"
 #include "processing/brightness_contrast.h"
 #include "processing/echo_step.h"
 
@@ -101,7 +102,7 @@ TEST(Tuning, SettingsFileCarriesEveryKeyWithCrLf) {
 
 TEST(Metrics, FiguresIgnoreGainAndOffsetButNotTheGhost) {
   const Canvas card = MakeTestCard(96, 64, 0);
-  const auto clean = host::LumaOf(card.bgr, host::PixelKind::Bgr24, {96, 64});
+  const auto clean = media::FileFrameLuma(card.bgr, media::PixelKind::Bgr24, {96, 64});
   const PictureFigures same = MeasureAgainstClean(clean, clean);
   EXPECT_LT(same.ghost_db, -100);
 
@@ -121,13 +122,13 @@ TEST(Metrics, FiguresIgnoreGainAndOffsetButNotTheGhost) {
 // The whole chain natively, through the plugin's own kernels: the default
 // channel, settings from the model alone, the ghost falls by at least 15 dB.
 TEST(DemoChain, TunedStepsRemoveTheDefaultGhost) {
-  const host::FrameSize size{720, 576};
+  const media::FrameSize size{720, 576};
   const Canvas card = MakeTestCard(size.width, size.height, 0);
-  std::vector<uint8_t> frame = host::ConvertFrame(card.bgr, host::PixelKind::Bgr24, host::PixelKind::Yuy2, size);
-  const auto clean = host::LumaOf(frame, host::PixelKind::Yuy2, size);
+  std::vector<uint8_t> frame = media::ConvertFileFrame(card.bgr, media::PixelKind::Bgr24, media::PixelKind::Yuy2, size);
+  const auto clean = media::FileFrameLuma(frame, media::PixelKind::Yuy2, size);
   const ChannelModel model{{{2.5, 0.3}}, 3};
   ApplyChannelYuy2(model, frame, size.width, size.height);
-  const double before = MeasureAgainstClean(clean, host::LumaOf(frame, host::PixelKind::Yuy2, size)).ghost_db;
+  const double before = MeasureAgainstClean(clean, media::FileFrameLuma(frame, media::PixelKind::Yuy2, size)).ghost_db;
 
   const auto steps = FitSteps(model, size.width);
   const Headroom headroom = ChooseHeadroom(model, size.width, steps);
@@ -135,7 +136,7 @@ TEST(DemoChain, TunedStepsRemoveTheDefaultGhost) {
   const FrameFormat format{size.width, size.height, 2, 0, 0};
   AdjustBrightnessContrast(frame.data(), &format, headroom.brightness, headroom.contrast);
   for (const StepSetting& step : steps) ApplyEchoStep(frame.data(), &format, step.shift, step.level);
-  const PictureFigures after = MeasureAgainstClean(clean, host::LumaOf(frame, host::PixelKind::Yuy2, size));
+  const PictureFigures after = MeasureAgainstClean(clean, media::FileFrameLuma(frame, media::PixelKind::Yuy2, size));
   EXPECT_GE(before - after.ghost_db, 15.0) << "before " << before << " dB, after " << after.ghost_db << " dB";
 }
 

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "demo/test_card.h"
-#include "host/frame_io.h"
+#include "media/frame_sink.h"
+#include "media/whole_file.h"
 #include "support/plugin_loader.h"
 
 namespace tev {
@@ -36,12 +37,12 @@ TEST(HostLiveView, ShowsTheDialogOverItsWindowAndShutsDownOnClose) {
   CreateDirectoryA(dir.c_str(), nullptr);
   const demo::Canvas card = demo::MakeTestCard(160, 120, 0);
   {
-    host::FrameSink sink(dir + "card.png", host::FileFormat::Image, {160, 120}, "");
-    sink.Put(card.bgr, host::PixelKind::Bgr24);
+    media::FrameSink sink(dir + "card.png", media::FileFormat::Image, {160, 120}, "");
+    sink.Put(card.bgr, media::PixelKind::Bgr24);
     sink.Commit();
   }
   // An installed file keeps the host folder as it was after the run.
-  host::WriteWholeFile(dir + "empty.ini", {});
+  media::WriteWholeFile(dir + "empty.ini", {});
   const std::string saved = dir + "saved.ini";
   std::string command = "\"" + testing::WindowsPathFromEnv("TEV_HOST") + "\" --dialog --in " + dir +
                         "card.png --channel 31 --settings " + dir + "empty.ini --save-settings " + saved;
@@ -72,7 +73,7 @@ TEST(HostLiveView, ShowsTheDialogOverItsWindowAndShutsDownOnClose) {
   EXPECT_EQ(exit_code, 0u);
 
   // Written by the plugin's Shutdown: the channel that the frames came from.
-  const std::vector<uint8_t> bytes = host::ReadWholeFile(saved);
+  const std::vector<uint8_t> bytes = media::ReadWholeFile(saved);
   const std::string text(bytes.begin(), bytes.end());
   EXPECT_NE(text.find("[31]\r\n"), std::string::npos) << text;
   DeleteFileA(saved.c_str());

@@ -13,14 +13,17 @@
 #include "demo/metrics.h"
 #include "demo/test_card.h"
 #include "demo/tuning.h"
-#include "host/frame_io.h"
+#include "media/file_colour.h"
+#include "media/frame_sink.h"
+#include "media/frame_source.h"
+#include "media/whole_file.h"
 #include "support/plugin_loader.h"
 
 namespace tev {
 namespace {
 
-using host::FrameSize;
-using host::PixelKind;
+using media::FrameSize;
+using media::PixelKind;
 
 struct HostRun {
   DWORD exit_code = 0xFFFFFFFF;
@@ -40,8 +43,8 @@ class HostTest : public ::testing::Test {
 
     // A small card through the default channel; settings from the model alone.
     const demo::Canvas card = demo::MakeTestCard(kSize.width, kSize.height, 0);
-    std::vector<uint8_t> clean = host::ConvertFrame(card.bgr, PixelKind::Bgr24, PixelKind::Yuy2, kSize);
-    clean_luma_ = host::LumaOf(clean, PixelKind::Yuy2, kSize);
+    std::vector<uint8_t> clean = media::ConvertFileFrame(card.bgr, PixelKind::Bgr24, PixelKind::Yuy2, kSize);
+    clean_luma_ = media::FileFrameLuma(clean, PixelKind::Yuy2, kSize);
     std::vector<uint8_t> ghosted = clean;
     demo::ApplyChannelYuy2(kModel, ghosted, kSize.width, kSize.height);
     Write("ghosted.yuy2", ghosted, PixelKind::Yuy2, PixelKind::Yuy2);
@@ -54,7 +57,7 @@ class HostTest : public ::testing::Test {
     settings.brightness = headroom.brightness;
     settings.contrast = headroom.contrast;
     const std::string text = demo::ComposeSettingsFile(settings, kChannel, false);
-    host::WriteWholeFile(dir_ + "tuned.ini", std::vector<uint8_t>(text.begin(), text.end()));
+    media::WriteWholeFile(dir_ + "tuned.ini", std::vector<uint8_t>(text.begin(), text.end()));
   }
 
   static void TearDownTestSuite() {
@@ -70,10 +73,10 @@ class HostTest : public ::testing::Test {
 
   static void Write(const std::string& name, const std::vector<uint8_t>& frame, PixelKind kind, PixelKind as,
                     int copies = 1) {
-    host::FrameSink sink(dir_ + name, host::GuessFileFormat(name), kSize, "");
+    media::FrameSink sink(dir_ + name, media::GuessFileFormat(name), kSize, "");
     for (int i = 0; i < copies; ++i) sink.Put(frame, kind);
     sink.Commit();
-    ASSERT_EQ(host::NativeKind(host::GuessFileFormat(name)), as);
+    ASSERT_EQ(media::NativeKind(media::GuessFileFormat(name)), as);
   }
 
   // Runs tevhost.exe with `args` and waits for it.
@@ -97,16 +100,16 @@ class HostTest : public ::testing::Test {
       CloseHandle(process.hThread);
     }
     CloseHandle(out);
-    const std::vector<uint8_t> text = host::ReadWholeFile(log);
+    const std::vector<uint8_t> text = media::ReadWholeFile(log);
     run.output.assign(text.begin(), text.end());
     return run;
   }
 
   static double GhostDb(const std::string& name) {
-    auto source = host::OpenFrameSource(dir_ + name, host::GuessFileFormat(name), kSize);
+    auto source = media::OpenFrameSource(dir_ + name, media::GuessFileFormat(name), kSize);
     std::vector<uint8_t> frame;
     EXPECT_TRUE(source->Next(frame));
-    return demo::MeasureAgainstClean(clean_luma_, host::LumaOf(frame, source->kind(), kSize)).ghost_db;
+    return demo::MeasureAgainstClean(clean_luma_, media::FileFrameLuma(frame, source->kind(), kSize)).ghost_db;
   }
 
   static std::string PluginSettingsFile(const std::string& instance) {
@@ -145,11 +148,11 @@ TEST_F(HostTest, RemovesTheGhostInBothFrameKindsAndPutsTheSettingsFileBack) {
   EXPECT_EQ(Exists(PluginSettingsFile("")), had_file);
 
   // With an empty settings file the plugin's defaults leave a YUY2 frame alone.
-  host::WriteWholeFile(dir_ + "empty.ini", {});
+  media::WriteWholeFile(dir_ + "empty.ini", {});
   const HostRun plain = Run("--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + dir_ + "plain.yuy2 --channel 77" +
                             " --settings " + dir_ + "empty.ini");
   ASSERT_EQ(plain.exit_code, 0u) << plain.output;
-  EXPECT_EQ(host::ReadWholeFile(dir_ + "plain.yuy2"), host::ReadWholeFile(dir_ + "ghosted.yuy2"));
+  EXPECT_EQ(media::ReadWholeFile(dir_ + "plain.yuy2"), media::ReadWholeFile(dir_ + "ghosted.yuy2"));
 }
 
 TEST_F(HostTest, InstanceOptionAndSavedSettingsFollowThePluginsOwnRules) {
@@ -161,7 +164,7 @@ TEST_F(HostTest, InstanceOptionAndSavedSettingsFollowThePluginsOwnRules) {
   EXPECT_LE(GhostDb("inst.yuy2"), GhostDb("ghosted.yuy2") - 12);
   EXPECT_FALSE(Exists(PluginSettingsFile("q")));
   // The file as the plugin rewrote it at Shutdown: the channel's section, CR LF lines.
-  const std::vector<uint8_t> saved = host::ReadWholeFile(dir_ + "saved.ini");
+  const std::vector<uint8_t> saved = media::ReadWholeFile(dir_ + "saved.ini");
   const std::string text(saved.begin(), saved.end());
   EXPECT_NE(text.find("[" + std::to_string(kChannel) + "]\r\nProcEnable=1\r\n"), std::string::npos) << text;
 }
@@ -177,7 +180,7 @@ TEST_F(HostTest, StatsMeasureProcessFrameBesideAMemcpy) {
 }
 
 TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
-  host::WriteWholeFile(dir_ + "c420.y4m", {'Y', 'U', 'V', '4', 'M', 'P', 'E', 'G', '2', ' ', 'W', '2', ' ', 'H', '2', ' ',
+  media::WriteWholeFile(dir_ + "c420.y4m", {'Y', 'U', 'V', '4', 'M', 'P', 'E', 'G', '2', ' ', 'W', '2', ' ', 'H', '2', ' ',
                                            'C', '4', '2', '0', '\n'});
   struct Case {
     std::string args;
@@ -186,7 +189,7 @@ TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
   };
   const std::string out = dir_ + "never.yuy2";
   const Case cases[] = {
-      {"--in " + dir_ + "missing.yuy2 --size 240x192 --out " + out, 1, "cannot open input file"},
+      {"--in " + dir_ + "missing.yuy2 --size 240x192 --out " + out, 1, "cannot read input file"},
       {"--in " + dir_ + "ghosted.yuy2 --size 320x240 --out " + out, 1, "size does not match"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --in-format nv12 --out " + out, 1, "unknown format 'nv12'"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + dir_ + "never.xyz", 1, "unknown format of"},
@@ -196,7 +199,7 @@ TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --plugin " + dir_ + "none.dll --out " + out, 1,
        "cannot load plugin"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --settings " + dir_ + "none.ini --out " + out, 1,
-       "cannot open input file"},
+       "cannot read settings file"},
       {"--size 240x192 --out " + out, 2, "no input"},
       {"--in " + dir_ + "ghosted.yuy2 --bogus", 2, "bogus"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + dir_ + "GHOSTED.yuy2", 2, "names the input file"},

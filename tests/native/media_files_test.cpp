@@ -1,5 +1,6 @@
-// The host's frame files: every format round-trips, and every bad input is a
-// clear error that leaves no output behind.
+// Frame and image files: every format round-trips, every image the decoders
+// meet comes out right or is refused with a clear error, and a bad input or an
+// interrupted run leaves no output behind.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,12 +10,25 @@
 #include <string>
 #include <vector>
 
-#include "host/frame_io.h"
+#include <zlib.h>
 
-namespace tev::host {
+#include "media/file_colour.h"
+#include "media/frame_sink.h"
+#include "media/frame_source.h"
+#include "media/image_file.h"
+#include "media/temporary_files.h"
+
+namespace tev::media {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::vector<uint8_t> Random(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> bytes(n);
+  for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+  return bytes;
+}
 
 class FrameIoTest : public ::testing::Test {
  protected:
@@ -29,13 +43,6 @@ class FrameIoTest : public ::testing::Test {
 
   void WriteBytes(const std::string& name, const std::string& bytes) const {
     std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-
-  static std::vector<uint8_t> Random(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> bytes(n);
-    for (auto& b : bytes) b = static_cast<uint8_t>(rng());
-    return bytes;
   }
 
   fs::path dir_;
@@ -111,7 +118,7 @@ TEST_F(FrameIoTest, BadInputsAreClearErrors) {
     const char* message;
   };
   const Case cases[] = {
-      {"missing.yuy2", "auto", {4, 2}, "cannot open input file"},
+      {"missing.yuy2", "auto", {4, 2}, "cannot read input file"},
       {"odd.yuy2", "auto", {2, 1}, "size does not match"},
       {"empty.yuy2", "auto", {2, 1}, "is empty"},
       {"odd.yuy2", "auto", {}, "needs a frame size"},
@@ -121,7 +128,7 @@ TEST_F(FrameIoTest, BadInputsAreClearErrors) {
       {"c420.y4m", "auto", {}, "not supported"},
       {"big.y4m", "auto", {8, 2}, "size does not match"},
       {"junk.y4m", "auto", {}, "not a YUV4MPEG2 file"},
-      {"junk.png", "auto", {}, "not an image"},
+      {"junk.png", "auto", {}, "is not an image"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -155,20 +162,98 @@ TEST_F(FrameIoTest, AnUnfinishedOutputLeavesNothingBehind) {
   EXPECT_TRUE(fs::is_empty(dir_));
 }
 
+TEST_F(FrameIoTest, TemporariesBelongToTheirRunAndAnInterruptRemovesThem) {
+  const FrameSize size{2, 1};
+  FrameSink first(Path("out.yuy2"), FileFormat::RawYuy2, size, "");
+  FrameSink second(Path("out.yuy2"), FileFormat::RawYuy2, size, "");
+  first.Put({1, 2, 3, 4}, PixelKind::Yuy2);
+  second.Put({5, 6, 7, 8}, PixelKind::Yuy2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  RemoveAllTemporaries();  // as the console's Ctrl+C handler does, with both still open
+  EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+// A PNG of one row, built by hand so that the test chooses every header field.
+std::string Png(int width, int bit_depth, int colour_type, const std::string& row) {
+  const auto chunk = [](const std::string& type, const std::string& data) {
+    std::string out;
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(data.size() >> shift);
+    const std::string body = type + data;
+    out += body;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(crc >> shift);
+    return out;
+  };
+  std::string header(13, '\0');
+  for (int i = 0; i < 4; ++i) header[i] = static_cast<char>(width >> (24 - 8 * i));
+  header[7] = 1;  // height
+  header[8] = static_cast<char>(bit_depth);
+  header[9] = static_cast<char>(colour_type);
+  const std::string raw = std::string(1, '\0') + row;  // filter type None
+  std::string packed(compressBound(static_cast<uLong>(raw.size())), '\0');
+  uLongf packed_size = packed.size();
+  compress(reinterpret_cast<Bytef*>(packed.data()), &packed_size, reinterpret_cast<const Bytef*>(raw.data()),
+           static_cast<uLong>(raw.size()));
+  packed.resize(packed_size);
+  return "\x89PNG\r\n\x1a\n" + chunk("IHDR", header) + chunk("IDAT", packed) + chunk("IEND", "");
+}
+
+TEST(ImageDecoding, EveryImageComesOutRightOrIsRefusedClearly) {
+  const std::vector<uint8_t> grey_jpeg = EncodeImage("g.jpg", std::vector<uint8_t>(16 * 16 * 3, 128), {16, 16});
+  const std::string jpeg(grey_jpeg.begin(), grey_jpeg.end());
+  // Noise, so that the cut falls inside the coded pixels, past every header.
+  const std::vector<uint8_t> noise = EncodeImage("n.jpg", Random(64 * 64 * 3, 3), {64, 64});
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::vector<uint8_t> bgr;  // the expected pixels, or empty when refused
+    const char* refusal;
+  };
+  const Case cases[] = {
+      // 16-bit samples k*257 are the 8-bit value k, whatever the rounding.
+      {"16-bit grey PNG", Png(2, 16, 0, std::string("\x00\x00\xff\xff", 4)), {0, 0, 0, 255, 255, 255}, ""},
+      {"16-bit RGB PNG", Png(1, 16, 2, std::string("\x12\x12\x34\x34\x56\x56", 6)), {0x56, 0x34, 0x12}, ""},
+      // Alpha is dropped, never composed over a background.
+      {"RGBA PNG", Png(1, 8, 6, std::string("\x10\x20\x30\x80", 4)), {0x30, 0x20, 0x10}, ""},
+      {"1-bit grey PNG", Png(3, 1, 0, std::string("\xa0", 1)), {255, 255, 255, 0, 0, 0, 255, 255, 255}, ""},
+      {"JPEG", jpeg, std::vector<uint8_t>(16 * 16 * 3, 128), ""},
+      {"truncated PNG", Png(2, 16, 0, std::string(4, '\x7f')).substr(0, 45), {}, "damaged PNG"},
+      {"truncated JPEG", std::string(noise.begin(), noise.end() - 100), {}, "damaged JPEG"},
+      {"PNG wider than any frame", Png(20000, 8, 0, std::string(20000, '\0')), {}, "image size 20000x1"},
+      {"PNM", "P5\n2 1\n65535\n\x01\x02\x03\x04", {}, "PNM image, which this program does not read"},
+      {"BMP", "BM" + std::string(60, '\0'), {}, "BMP image, which this program does not read"},
+      {"text", "hello", {}, "is not an image this program reads (PNG, JPEG)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<uint8_t> bytes(c.bytes.begin(), c.bytes.end());
+    try {
+      const DecodedImage image = DecodeImage(bytes, "in.img");
+      EXPECT_EQ(image.bgr, c.bgr);
+      EXPECT_EQ(static_cast<size_t>(image.size.width) * image.size.height * 3, image.bgr.size());
+    } catch (const FrameFileError& error) {
+      EXPECT_TRUE(c.bgr.empty()) << error.what();
+      EXPECT_NE(std::string(error.what()).find(c.refusal), std::string::npos) << error.what();
+    }
+  }
+  // A caller's pixel limit applies before any pixel is decoded.
+  EXPECT_THROW(DecodeImage(grey_jpeg, "in.jpg", 255), FrameFileError);
+}
+
 TEST(ColourConversion, GreysStayGreyAndColoursComeBackClose) {
   const FrameSize size{256, 1};
   std::vector<uint8_t> grey(256 * 3);
   for (int i = 0; i < 256; ++i) grey[3 * i] = grey[3 * i + 1] = grey[3 * i + 2] = static_cast<uint8_t>(i);
-  const auto yuy2 = ConvertFrame(grey, PixelKind::Bgr24, PixelKind::Yuy2, size);
+  const auto yuy2 = ConvertFileFrame(grey, PixelKind::Bgr24, PixelKind::Yuy2, size);
   for (int i = 0; i < 256; ++i) EXPECT_EQ(yuy2[2 * i], i);
-  EXPECT_EQ(ConvertFrame(yuy2, PixelKind::Yuy2, PixelKind::Bgr24, size), grey);
+  EXPECT_EQ(ConvertFileFrame(yuy2, PixelKind::Yuy2, PixelKind::Bgr24, size), grey);
 
   // Pairs of equal colours lose nothing to the shared chroma: only rounding remains.
   std::mt19937 rng(7);
   std::vector<uint8_t> colours(256 * 3);
   for (int i = 0; i < 256; i += 2)
     for (int c = 0; c < 3; ++c) colours[3 * i + c] = colours[3 * i + 3 + c] = static_cast<uint8_t>(rng());
-  const auto back = ConvertFrame(ConvertFrame(colours, PixelKind::Bgr24, PixelKind::Yuy2, size), PixelKind::Yuy2,
+  const auto back = ConvertFileFrame(ConvertFileFrame(colours, PixelKind::Bgr24, PixelKind::Yuy2, size), PixelKind::Yuy2,
                                  PixelKind::Bgr24, size);
   for (size_t i = 0; i < colours.size(); ++i) EXPECT_NEAR(back[i], colours[i], 3) << i;
 }
@@ -181,4 +266,4 @@ TEST(FrameSizeText, AcceptsOnlyWidthByHeightWithinLimits) {
 }
 
 }  // namespace
-}  // namespace tev::host
+}  // namespace tev::media

@@ -1,0 +1,123 @@
+// libFuzzer target over the image decoders and the frame-file readers:
+//  1. any bytes either decode to a picture of the size they claim or are
+//     refused with FrameFileError; a decoded picture written as PNG and read
+//     again gives the very same pixels;
+//  2. the same bytes as a Y4M file give frames, or a FrameFileError; frames
+//     read, written and read again are the same.
+// Anything else thrown, a disagreement or a sanitizer report is a finding.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "media/frame_sink.h"
+#include "media/frame_source.h"
+#include "media/image_file.h"
+
+namespace tev::fuzz {
+namespace {
+
+using namespace tev::media;
+
+// Keeps each run fast; the size checks themselves are exercised below it.
+constexpr size_t kMaxPixels = 1 << 20;
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "media fuzz: %s\n", what);
+    std::abort();
+  }
+}
+
+std::string ScratchPath(const char* name) {
+  static const std::string folder = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    return std::string(tmp && *tmp ? tmp : "/tmp") + "/tev-media-fuzz-" + std::to_string(getpid()) + "-";
+  }();
+  return folder + name;
+}
+
+void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  Check(file != nullptr, "cannot write the scratch file");
+  if (size) std::fwrite(data, 1, size, file);
+  std::fclose(file);
+}
+
+void ImagesDecodeOrAreRefused(const std::vector<uint8_t>& bytes) {
+  DecodedImage image;
+  try {
+    image = DecodeImage(bytes, "fuzz", kMaxPixels);
+  } catch (const FrameFileError&) {
+    return;
+  }
+  const FrameSize size = image.size;
+  Check(size.width >= 1 && size.height >= 1, "decoded an empty picture");
+  Check(image.bgr.size() == FrameBytes(PixelKind::Bgr24, size), "picture bytes do not match its size");
+  std::vector<uint8_t> rgb = image.bgr;
+  for (size_t i = 0; i < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
+  const DecodedImage again = DecodeImage(EncodeImage("again.png", rgb, size), "again", kMaxPixels);
+  Check(again.bgr == image.bgr, "PNG round trip changed the picture");
+}
+
+// Y4M headers may claim any size up to the frame limit; the fuzzer need not
+// spend its time filling such frames.
+bool ClaimsAHugeFrame(const std::vector<uint8_t>& bytes) {
+  const std::string header(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 256));
+  long width = 0, height = 0;
+  for (size_t at = 0; at < header.size(); ++at) {
+    if (at > 0 && header[at - 1] != ' ') continue;
+    if (header[at] == 'W') width = std::strtol(header.c_str() + at + 1, nullptr, 10);
+    if (header[at] == 'H') height = std::strtol(header.c_str() + at + 1, nullptr, 10);
+  }
+  return static_cast<double>(width) * static_cast<double>(height) > kMaxPixels;
+}
+
+void Y4mReadsOrIsRefused(const uint8_t* data, size_t size) {
+  const std::vector<uint8_t> bytes(data, data + size);
+  if (ClaimsAHugeFrame(bytes)) return;
+  const std::string in = ScratchPath("in.y4m"), out = ScratchPath("out.y4m");
+  WriteFile(in, data, size);
+  std::vector<std::vector<uint8_t>> frames;
+  FrameSize frame_size;
+  std::string params;
+  try {
+    auto source = OpenFrameSource(in, FileFormat::Y4m, {});
+    frame_size = source->size();
+    params = source->y4m_params();
+    std::vector<uint8_t> frame;
+    while (frames.size() < 4 && source->Next(frame)) {
+      Check(frame.size() == FrameBytes(PixelKind::Yuy2, frame_size), "frame bytes do not match the size");
+      frames.push_back(frame);
+    }
+  } catch (const FrameFileError&) {
+  }
+  std::remove(in.c_str());
+  if (frames.empty()) return;
+  {
+    FrameSink sink(out, FileFormat::Y4m, frame_size, params);
+    for (const auto& frame : frames) sink.Put(frame, PixelKind::Yuy2);
+    sink.Commit();
+  }
+  auto again = OpenFrameSource(out, FileFormat::Y4m, frame_size);
+  std::vector<uint8_t> frame;
+  for (const auto& expected : frames) {
+    Check(again->Next(frame), "a written frame is missing");
+    Check(frame == expected, "Y4M round trip changed a frame");
+  }
+  std::remove(out.c_str());
+}
+
+}  // namespace
+}  // namespace tev::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace tev::fuzz;
+  ImagesDecodeOrAreRefused(std::vector<uint8_t>(data, data + size));
+  Y4mReadsOrIsRefused(data, size);
+  return 0;
+}

@@ -1,0 +1,200 @@
+#include "media/frame_source.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <sstream>
+
+#include "media/file_access.h"
+#include "media/image_file.h"
+#include "media/whole_file.h"
+
+namespace tev::media {
+namespace {
+
+FrameFileError CannotRead(const std::string& path, const std::string& reason) {
+  return FrameFileError("cannot read input file '" + path + "': " + reason);
+}
+
+FilePtr OpenForReading(const std::string& path) {
+  if (IdentifyFile(path).is_directory) throw CannotRead(path, "it is a folder");
+  FilePtr file(OpenFile(path, "rb"));
+  if (!file) throw CannotRead(path, ErrorText(errno));
+  return file;
+}
+
+int64_t FileSize(std::FILE* file) {
+#ifdef _WIN32
+  if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
+  const int64_t size = _ftelli64(file);
+  _fseeki64(file, 0, SEEK_SET);
+#else
+  if (fseeko(file, 0, SEEK_END) != 0) return -1;
+  const int64_t size = ftello(file);
+  fseeko(file, 0, SEEK_SET);
+#endif
+  return size;
+}
+
+void CheckWantedSize(const std::string& path, FrameSize has, FrameSize wanted) {
+  if (wanted.width && (wanted.width != has.width || wanted.height != has.height)) {
+    std::ostringstream text;
+    text << "size does not match: '" << path << "' is " << has.width << "x" << has.height << ", not " << wanted.width
+         << "x" << wanted.height;
+    throw FrameFileError(text.str());
+  }
+}
+
+class RawSource : public FrameSource {
+ public:
+  RawSource(const std::string& path, PixelKind kind, FrameSize size) : path_(path), file_(OpenForReading(path)) {
+    kind_ = kind;
+    size_ = size;
+    const int64_t bytes = FileSize(file_.get());
+    const int64_t frame = static_cast<int64_t>(FrameBytes(kind, size));
+    if (bytes < 0) throw CannotRead(path, ErrorText(errno));
+    if (bytes == 0) throw FrameFileError("input file '" + path + "' is empty");
+    if (bytes % frame != 0) {
+      std::ostringstream text;
+      text << "size does not match: '" << path << "' has " << bytes << " bytes, which is not a whole number of "
+           << size.width << "x" << size.height << " " << KindName(kind) << " frames (" << frame << " bytes each)";
+      throw FrameFileError(text.str());
+    }
+    frame_count_ = bytes / frame;
+  }
+
+  bool Next(std::vector<uint8_t>& frame) override {
+    frame.resize(FrameBytes(kind_, size_));
+    const size_t got = std::fread(frame.data(), 1, frame.size(), file_.get());
+    if (got == frame.size()) return true;
+    if (got == 0 && std::feof(file_.get())) return false;
+    throw CannotRead(path_, std::ferror(file_.get()) ? ErrorText(errno) : "truncated frame");
+  }
+
+ private:
+  std::string path_;
+  FilePtr file_;
+};
+
+// YUV4MPEG2 with planar 4:2:2 (FFmpeg's yuv422p), delivered as YUY2.
+class Y4mSource : public FrameSource {
+ public:
+  Y4mSource(const std::string& path, FrameSize wanted) : path_(path), file_(OpenForReading(path)) {
+    kind_ = PixelKind::Yuy2;
+    const std::string header = ReadHeaderLine("stream header");
+    std::istringstream tokens(header);
+    std::string magic, token, chroma = "420jpeg";
+    tokens >> magic;
+    if (magic != "YUV4MPEG2") throw FrameFileError("'" + path + "' is not a YUV4MPEG2 file");
+    std::ostringstream keep;
+    while (tokens >> token) {
+      switch (token[0]) {
+        case 'W': size_.width = ParseSide(token.substr(1)); break;
+        case 'H': size_.height = ParseSide(token.substr(1)); break;
+        case 'C': chroma = token.substr(1); break;
+        default: keep << ' ' << token; break;  // rate, interlacing, aspect, extensions
+      }
+    }
+    y4m_params_ = keep.str();
+    if (size_.width <= 0 || size_.height <= 0)
+      throw FrameFileError("'" + path + "': Y4M header lacks a valid width and height");
+    if (chroma != "422")
+      throw FrameFileError("'" + path + "': Y4M chroma '" + chroma +
+                           "' is not supported; use 8-bit 4:2:2 (FFmpeg: -pix_fmt yuv422p)");
+    CheckFrameSize(kind_, size_);
+    CheckWantedSize(path, size_, wanted);
+    planes_.resize(static_cast<size_t>(size_.width) * size_.height * 2);
+  }
+
+  bool Next(std::vector<uint8_t>& frame) override {
+    const int first = std::fgetc(file_.get());
+    if (first == EOF) return false;
+    std::ungetc(first, file_.get());
+    const std::string header = ReadHeaderLine("frame header");
+    if (header.compare(0, 5, "FRAME") != 0 || (header.size() > 5 && header[5] != ' '))
+      throw FrameFileError("'" + path_ + "': damaged Y4M frame header");
+    if (std::fread(planes_.data(), 1, planes_.size(), file_.get()) != planes_.size())
+      throw CannotRead(path_, "truncated Y4M frame");
+    const size_t w = size_.width, h = size_.height, cw = w / 2;
+    const uint8_t* y = planes_.data();
+    const uint8_t* u = y + w * h;
+    const uint8_t* v = u + cw * h;
+    frame.resize(w * h * 2);
+    uint8_t* out = frame.data();
+    for (size_t row = 0; row < h; ++row) {
+      for (size_t pair = 0; pair < cw; ++pair) {
+        *out++ = y[row * w + 2 * pair];
+        *out++ = u[row * cw + pair];
+        *out++ = y[row * w + 2 * pair + 1];
+        *out++ = v[row * cw + pair];
+      }
+    }
+    return true;
+  }
+
+ private:
+  std::string ReadHeaderLine(const char* what) {
+    std::string line;
+    for (;;) {
+      const int c = std::fgetc(file_.get());
+      if (c == EOF) throw FrameFileError("'" + path_ + "': Y4M " + what + " ends early");
+      if (c == '\n') return line;
+      // A header is a short line; anything longer is not a Y4M stream.
+      if (line.size() > 4096) throw FrameFileError("'" + path_ + "': Y4M " + what + " is too long");
+      line.push_back(static_cast<char>(c));
+    }
+  }
+
+  static int ParseSide(const std::string& digits) {
+    if (digits.empty() || digits.size() > 6 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+      return -1;
+    return std::stoi(digits);
+  }
+
+  std::string path_;
+  FilePtr file_;
+  std::vector<uint8_t> planes_;
+};
+
+class ImageSource : public FrameSource {
+ public:
+  ImageSource(const std::string& path, FrameSize wanted) {
+    kind_ = PixelKind::Bgr24;
+    DecodedImage image = DecodeImage(ReadWholeFile(path), path);
+    size_ = image.size;
+    CheckWantedSize(path, size_, wanted);
+    frame_.swap(image.bgr);
+    frame_count_ = 1;
+  }
+
+  bool Next(std::vector<uint8_t>& frame) override {
+    if (done_) return false;
+    frame.swap(frame_);
+    done_ = true;
+    return true;
+  }
+
+ private:
+  std::vector<uint8_t> frame_;
+  bool done_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameSource> OpenFrameSource(const std::string& path, FileFormat format, FrameSize size) {
+  switch (format) {
+    case FileFormat::RawYuy2:
+    case FileFormat::RawBgr24: {
+      if (!size.width) throw FrameFileError("raw input '" + path + "' needs a frame size (--size WIDTHxHEIGHT)");
+      const PixelKind kind = NativeKind(format);
+      CheckFrameSize(kind, size);
+      return std::make_unique<RawSource>(path, kind, size);
+    }
+    case FileFormat::Y4m: return std::make_unique<Y4mSource>(path, size);
+    case FileFormat::Image: return std::make_unique<ImageSource>(path, size);
+    default: throw FrameFileError("unknown input format of '" + path + "'");
+  }
+}
+
+}  // namespace tev::media
