@@ -24,6 +24,7 @@ namespace {
 using namespace tev::media;
 
 // Keeps each run fast; the size checks themselves are exercised below it.
+// A Y4M file needs no such limit: it is refused unless it holds a whole frame.
 constexpr size_t kMaxPixels = 1 << 20;
 
 void Check(bool condition, const char* what) {
@@ -64,22 +65,7 @@ void ImagesDecodeOrAreRefused(const std::vector<uint8_t>& bytes) {
   Check(again.bgr == image.bgr, "PNG round trip changed the picture");
 }
 
-// Y4M headers may claim any size up to the frame limit; the fuzzer need not
-// spend its time filling such frames.
-bool ClaimsAHugeFrame(const std::vector<uint8_t>& bytes) {
-  const std::string header(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 256));
-  long width = 0, height = 0;
-  for (size_t at = 0; at < header.size(); ++at) {
-    if (at > 0 && header[at - 1] != ' ') continue;
-    if (header[at] == 'W') width = std::strtol(header.c_str() + at + 1, nullptr, 10);
-    if (header[at] == 'H') height = std::strtol(header.c_str() + at + 1, nullptr, 10);
-  }
-  return static_cast<double>(width) * static_cast<double>(height) > kMaxPixels;
-}
-
 void Y4mReadsOrIsRefused(const uint8_t* data, size_t size) {
-  const std::vector<uint8_t> bytes(data, data + size);
-  if (ClaimsAHugeFrame(bytes)) return;
   const std::string in = ScratchPath("in.y4m"), out = ScratchPath("out.y4m");
   WriteFile(in, data, size);
   std::vector<std::vector<uint8_t>> frames;

@@ -23,17 +23,21 @@ FilePtr OpenForReading(const std::string& path) {
   return file;
 }
 
-int64_t FileSize(std::FILE* file) {
+// Bytes from the current position to the end, the position kept; -1 when
+// the file cannot tell (a pipe).
+int64_t BytesLeft(std::FILE* file) {
 #ifdef _WIN32
-  if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
-  const int64_t size = _ftelli64(file);
-  _fseeki64(file, 0, SEEK_SET);
+  const int64_t at = _ftelli64(file);
+  if (at < 0 || _fseeki64(file, 0, SEEK_END) != 0) return -1;
+  const int64_t end = _ftelli64(file);
+  _fseeki64(file, at, SEEK_SET);
 #else
-  if (fseeko(file, 0, SEEK_END) != 0) return -1;
-  const int64_t size = ftello(file);
-  fseeko(file, 0, SEEK_SET);
+  const int64_t at = ftello(file);
+  if (at < 0 || fseeko(file, 0, SEEK_END) != 0) return -1;
+  const int64_t end = ftello(file);
+  fseeko(file, at, SEEK_SET);
 #endif
-  return size;
+  return end - at;
 }
 
 void CheckWantedSize(const std::string& path, FrameSize has, FrameSize wanted) {
@@ -50,7 +54,7 @@ class RawSource : public FrameSource {
   RawSource(const std::string& path, PixelKind kind, FrameSize size) : path_(path), file_(OpenForReading(path)) {
     kind_ = kind;
     size_ = size;
-    const int64_t bytes = FileSize(file_.get());
+    const int64_t bytes = BytesLeft(file_.get());
     const int64_t frame = static_cast<int64_t>(FrameBytes(kind, size));
     if (bytes < 0) throw CannotRead(path, ErrorText(errno));
     if (bytes == 0) throw FrameFileError("input file '" + path + "' is empty");
@@ -103,7 +107,12 @@ class Y4mSource : public FrameSource {
                            "' is not supported; use 8-bit 4:2:2 (FFmpeg: -pix_fmt yuv422p)");
     CheckFrameSize(kind_, size_);
     CheckWantedSize(path, size_, wanted);
-    planes_.resize(static_cast<size_t>(size_.width) * size_.height * 2);
+    // A few bytes of header may claim a frame of half a gigabyte; a file too
+    // short for one frame is refused before that is allocated.
+    const size_t plane_bytes = static_cast<size_t>(size_.width) * size_.height * 2;
+    const int64_t left = BytesLeft(file_.get());
+    if (left > 0 && static_cast<uint64_t>(left) < plane_bytes + 6) throw CannotRead(path, "truncated Y4M frame");
+    planes_.resize(plane_bytes);
   }
 
   bool Next(std::vector<uint8_t>& frame) override {

@@ -107,7 +107,8 @@ TEST_F(FrameIoTest, BadInputsAreClearErrors) {
   WriteBytes("odd.yuy2", std::string(7, '\0'));
   WriteBytes("empty.yuy2", "");
   WriteBytes("c420.y4m", "YUV4MPEG2 W4 H2 F25:1 C420jpeg\nFRAME\n" + std::string(12, '\0'));
-  WriteBytes("short.y4m", "YUV4MPEG2 W4 H2 C422\nFRAME\n" + std::string(5, '\0'));
+  WriteBytes("short.y4m", "YUV4MPEG2 W4 H2 C422\nFRAME\n" + std::string(16, '\0') + "FRAME\n" + std::string(5, '\0'));
+  WriteBytes("huge.y4m", "YUV4MPEG2 W16384 H16384 C422\nFRAME\n" + std::string(5, '\0'));
   WriteBytes("big.y4m", "YUV4MPEG2 W4 H2 C422\nFRAME\n" + std::string(16, '\0'));
   WriteBytes("junk.y4m", "not a stream\n");
   WriteBytes("junk.png", "not a picture");
@@ -128,6 +129,7 @@ TEST_F(FrameIoTest, BadInputsAreClearErrors) {
       {"c420.y4m", "auto", {}, "not supported"},
       {"big.y4m", "auto", {8, 2}, "size does not match"},
       {"junk.y4m", "auto", {}, "not a YUV4MPEG2 file"},
+      {"huge.y4m", "auto", {}, "truncated Y4M frame"},  // refused before half a gigabyte is allocated
       {"junk.png", "auto", {}, "is not an image"},
   };
   for (const Case& c : cases) {
@@ -139,9 +141,10 @@ TEST_F(FrameIoTest, BadInputsAreClearErrors) {
       EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
     }
   }
-  // A damaged frame shows up while reading.
+  // A damaged later frame shows up while reading.
   auto source = OpenFrameSource(Path("short.y4m"), FileFormat::Y4m, {});
   std::vector<uint8_t> frame;
+  EXPECT_TRUE(source->Next(frame));
   EXPECT_THROW(source->Next(frame), FrameFileError);
 }
 

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "media/frame_sink.h"
+#include "media/frame_source.h"
+#include "media/image_file.h"
 #include "media/whole_file.h"
 #include "support/plugin_loader.h"
 
@@ -102,8 +105,16 @@ class HostFilesTest : public ::testing::Test {
   }
 
   static void TearDownTestSuite() {
-    for (const std::string& name : FilesIn(dir_)) DeleteFileA((dir_ + name).c_str());
-    RemoveDirectoryA(dir_.c_str());
+    // Wide calls: some names are Cyrillic and CJK.
+    const std::wstring folder(dir_.begin(), dir_.end());  // the temp folder's name is ASCII
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do DeleteFileW((folder + found.cFileName).c_str());
+      while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
   }
 
   static std::vector<std::string> FilesIn(const std::string& folder) {
@@ -129,7 +140,9 @@ class HostFilesTest : public ::testing::Test {
 
   // Runs tevhost.exe with `args` (and the empty settings) and waits for it.
   static HostRun Run(const std::string& args) {
-    const std::string log = dir_ + "host.log";
+    // A log of its own per run: the finished child may still hold the last one.
+    static int runs = 0;
+    const std::string log = dir_ + "run" + std::to_string(++runs) + ".log";
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE out = CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
     STARTUPINFOA startup{};
@@ -149,7 +162,6 @@ class HostFilesTest : public ::testing::Test {
     }
     CloseHandle(out);
     run.output = Read(log);
-    DeleteFileA(log.c_str());
     return run;
   }
 
@@ -209,7 +221,7 @@ TEST_F(HostFilesTest, FullDiskAndReadOnlyTargetGiveTheSystemsReason) {
   EXPECT_NE(read_only.output.find("cannot write output file '" + locked + "': Permission denied"), std::string::npos)
       << read_only.output;
   EXPECT_TRUE(Read(locked) == "keep");
-  EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"empty.ini", "frame.yuy2", "locked.yuy2"}));
+  for (const std::string& name : FilesIn(dir_)) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 
   // CTest mounts a file system of 256 KiB there when it runs as root.
   std::string full = testing::WindowsPathFromEnv("TEV_FULL_DISK");
@@ -224,6 +236,25 @@ TEST_F(HostFilesTest, FullDiskAndReadOnlyTargetGiveTheSystemsReason) {
             std::string::npos)
       << full_disk.output;
   EXPECT_TRUE(FilesIn(full).empty());
+}
+
+TEST_F(HostFilesTest, MediaFilesTakeCyrillicAndCjkNames) {
+  // UTF-8 names in, and the very same names on disk, by the wide calls.
+  const std::vector<uint8_t> frame = {1, 2, 3, 4};
+  {
+    media::FrameSink sink(dir_ + "кадр-画像.yuy2", media::FileFormat::RawYuy2, {2, 1}, "");
+    sink.Put(frame, media::PixelKind::Yuy2);
+    sink.Commit();
+  }
+  std::vector<uint8_t> read;
+  ASSERT_TRUE(media::OpenFrameSource(dir_ + "кадр-画像.yuy2", media::FileFormat::RawYuy2, {2, 1})->Next(read));
+  EXPECT_EQ(read, frame);
+  media::WriteRgbImage(dir_ + "снимок.png", {10, 20, 30}, {1, 1});
+  ASSERT_TRUE(media::OpenFrameSource(dir_ + "снимок.png", media::FileFormat::Image, {})->Next(read));
+  EXPECT_EQ(read, (std::vector<uint8_t>{30, 20, 10}));
+  const std::wstring folder(dir_.begin(), dir_.end());
+  for (const wchar_t* name : {L"кадр-画像.yuy2", L"снимок.png"})
+    EXPECT_NE(GetFileAttributesW((folder + name).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

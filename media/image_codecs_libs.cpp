@@ -1,4 +1,4 @@
-// Native image decoding with the formats' own libraries: libpng and
+// Native image coding with the formats' own libraries: libpng and
 // libjpeg-turbo, both fuzzed upstream and kept current by Debian.
 #ifndef _WIN32
 
@@ -8,6 +8,7 @@
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "media/image_codecs.h"
@@ -97,6 +98,41 @@ DecodedImage DecodeJpeg(const std::vector<uint8_t>& bytes, const std::string& na
 }
 
 }  // namespace
+
+std::vector<uint8_t> EncodeJpeg(const std::vector<uint8_t>& rgb, FrameSize size, int quality) {
+  jpeg_compress_struct info{};
+  JpegError error{};
+  info.err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = JpegFail;
+  // The library fills these in; held by pointer so that they are reliable
+  // after a long jump.
+  struct Destination {
+    unsigned char* buffer = nullptr;
+    unsigned long length = 0;
+    ~Destination() { std::free(buffer); }
+  };
+  auto destination = std::make_unique<Destination>();
+  if (setjmp(error.jump)) {
+    jpeg_destroy_compress(&info);
+    throw FrameFileError(std::string("cannot encode JPEG: ") + error.message);
+  }
+  jpeg_create_compress(&info);
+  jpeg_mem_dest(&info, &destination->buffer, &destination->length);
+  info.image_width = static_cast<JDIMENSION>(size.width);
+  info.image_height = static_cast<JDIMENSION>(size.height);
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, quality, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = const_cast<uint8_t*>(rgb.data()) + static_cast<size_t>(info.next_scanline) * size.width * 3;
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  return std::vector<uint8_t>(destination->buffer, destination->buffer + destination->length);
+}
 
 bool CanDecode(ImageType type) { return type == ImageType::Png || type == ImageType::Jpeg; }
 
