@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -13,6 +14,34 @@
 namespace tev::media {
 
 std::string ErrorText(int errno_value) { return std::strerror(errno_value); }
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b);
+
+// The folder part ("." when there is none) and the last name of a path.
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
+#ifdef _WIN32
+  const size_t cut = path.find_last_of("\\/:");
+  if (cut != std::string::npos && path[cut] == ':') return {path.substr(0, cut + 1) + ".", path.substr(cut + 1)};
+#else
+  const size_t cut = path.find_last_of('/');
+#endif
+  if (cut == std::string::npos) return {".", path};
+  // The root ("/", "C:\\") keeps its separator.
+  const bool root = cut == 0 || path[cut - 1] == ':';
+  return {path.substr(0, root ? cut + 1 : cut), path.substr(cut + 1)};
+}
+
+}  // namespace
+
+bool NameSameFile(const std::string& a, const std::string& b) {
+  const FileIdentity file_a = IdentifyFile(a), file_b = IdentifyFile(b);
+  if (file_a.exists || file_b.exists) return file_a.SameFileAs(file_b);
+  const auto [folder_a, name_a] = SplitPath(a);
+  const auto [folder_b, name_b] = SplitPath(b);
+  return SameName(name_a, name_b) && IdentifyFile(folder_a).SameFileAs(IdentifyFile(folder_b));
+}
 
 #ifdef _WIN32
 
@@ -43,6 +72,12 @@ std::string Win32ErrorText(DWORD code) {
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
     message.pop_back();
   return message;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  const std::wstring wide_a = Wide(a), wide_b = Wide(b);
+  return CompareStringOrdinal(wide_a.c_str(), static_cast<int>(wide_a.size()), wide_b.c_str(),
+                              static_cast<int>(wide_b.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
@@ -88,6 +123,10 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 }
 
 #else
+
+namespace {
+bool SameName(const std::string& a, const std::string& b) { return a == b; }
+}  // namespace
 
 std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 

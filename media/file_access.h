@@ -39,6 +39,11 @@ struct FileIdentity {
 };
 FileIdentity IdentifyFile(const std::string& path);
 
+// True when the two paths name one file, also one that does not exist yet
+// (then: the same folder, by identity, and the same name, ignoring case on
+// Windows). For guards that must hold before anything is written.
+bool NameSameFile(const std::string& a, const std::string& b);
+
 // The system's text for an errno value ("No space left on device").
 std::string ErrorText(int errno_value);
 
