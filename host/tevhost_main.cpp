@@ -192,6 +192,7 @@ void MeasureProcessFrame(PluginHost& plugin, const HostChannel& channel, const s
   plugin.ProcessFrame(work.data(), channel);
   g_memcpy(copy.data(), original.data(), original.size());
   for (int i = 0; i < repeat; ++i) {
+    CheckInterrupt();
     LARGE_INTEGER t0, t1, t2, t3;
     g_memcpy(work.data(), original.data(), original.size());  // a fresh frame each time, untimed
     QueryPerformanceCounter(&t0);

@@ -41,7 +41,7 @@ OutputBuffer::~OutputBuffer() { std::free(data_); }
 
 bool OutputBuffer::Grow(size_t needed) {
   const size_t doubled = capacity_ > SIZE_MAX / 2 ? SIZE_MAX : capacity_ * 2;
-  const size_t capacity = std::max(doubled, needed);
+  const size_t capacity = std::max({doubled, needed, kInitialCapacity});
   if (capacity > capacity_limit_) return false;
   char* grown = static_cast<char*>(std::realloc(data_, capacity));
   if (!grown) return false;
