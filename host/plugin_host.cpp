@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "media/file_access.h"
+
 namespace tev::host {
 namespace {
 
@@ -49,12 +51,7 @@ HostChannel::HostChannel(int64_t key, const std::string& name) : bytes_(12 + nam
 }
 
 PluginHost::PluginHost(const std::string& dll_path) {
-  std::wstring wide_path(static_cast<size_t>(
-                             MultiByteToWideChar(CP_UTF8, 0, dll_path.data(), static_cast<int>(dll_path.size()), nullptr, 0)),
-                         L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, dll_path.data(), static_cast<int>(dll_path.size()), wide_path.data(),
-                      static_cast<int>(wide_path.size()));
-  module_ = LoadLibraryW(wide_path.c_str());
+  module_ = LoadLibraryW(media::WideText(dll_path).c_str());
   if (!module_)
     throw PluginError("cannot load plugin '" + dll_path + "' (Windows error " + std::to_string(GetLastError()) + ")");
   auto version = Export<int32_t(TEV_CDECL*)()>(module_, "Korvanta_Plugin_Version");

@@ -19,32 +19,21 @@ constexpr wchar_t kHostCopy[] = L"tevhost.exe";
 // A folder this young may belong to a run that has not marked it yet.
 constexpr ULONGLONG kStaleAfter100ns = 60ull * 10000000ull;
 
-std::wstring Wide(const std::string& text, UINT code_page = CP_UTF8) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+// The plugin sees 8-bit text in the ANSI code page.
+std::wstring FromAnsi(const std::string& text) {
+  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0)),
+                    L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), static_cast<int>(wide.size()));
   return wide;
 }
 
-std::string Narrow(const std::wstring& text, UINT code_page = CP_UTF8) {
-  if (text.empty()) return {};
-  const int n =
-      WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr, nullptr);
-  return narrow;
-}
-
-std::string SystemError(DWORD code) {
-  wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = text ? Narrow(text) : "error " + std::to_string(code);
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-    message.pop_back();
-  return message;
+std::string ToAnsi(const std::wstring& text) {
+  std::string ansi(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                                           0, nullptr, nullptr)),
+                   '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), static_cast<int>(ansi.size()),
+                      nullptr, nullptr);
+  return ansi;
 }
 
 std::string BaseName(const std::string& path) {
@@ -133,6 +122,8 @@ void CreateFoldersBelow(const std::wstring& from, const std::wstring& to) {
 
 }  // namespace
 
+std::string PluginTextToUtf8(const std::string& text) { return media::Utf8Text(FromAnsi(text)); }
+
 SettingsPaths PluginSettingsPaths(const std::string& plugin_path) {
   return BuildSettingsPath(BaseName(plugin_path), GatherSettingsPathInputs(), nullptr);
 }
@@ -140,7 +131,7 @@ SettingsPaths PluginSettingsPaths(const std::string& plugin_path) {
 int RunWithPrivateSettings(const std::vector<uint8_t>& settings, const std::string& plugin_path, bool plugin_given) {
   std::wstring temp(MAX_PATH + 1, L'\0');
   temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
-  if (temp.empty()) throw SettingsFileError("cannot find the folder for temporary files: " + SystemError(GetLastError()));
+  if (temp.empty()) throw SettingsFileError("cannot find the folder for temporary files: " + media::Win32ErrorText(GetLastError()));
   RemoveStaleFolders(temp);
 
   // A new folder of our own, marked as owned before anything goes in.
@@ -149,8 +140,8 @@ int RunWithPrivateSettings(const std::vector<uint8_t>& settings, const std::stri
     folder = temp + kFolderPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt) + L"\\";
     if (CreateDirectoryW(folder.c_str(), nullptr)) break;
     if (GetLastError() != ERROR_ALREADY_EXISTS || attempt > 1000)
-      throw SettingsFileError("cannot create a private settings folder in '" + Narrow(temp) +
-                              "': " + SystemError(GetLastError()));
+      throw SettingsFileError("cannot create a private settings folder in '" + media::Utf8Text(temp) +
+                              "': " + media::Win32ErrorText(GetLastError()));
   }
   Handle mark;
   mark.value = CreateFileW((folder + kOwnerMark).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -172,34 +163,34 @@ int RunWithPrivateSettings(const std::vector<uint8_t>& settings, const std::stri
 
   const std::wstring copy = folder + kHostCopy;
   if (!CopyFileW(ModulePath().c_str(), copy.c_str(), TRUE))
-    throw SettingsFileError("cannot copy the host into its private folder '" + Narrow(folder) +
-                            "': " + SystemError(GetLastError()));
+    throw SettingsFileError("cannot copy the host into its private folder '" + media::Utf8Text(folder) +
+                            "': " + media::Win32ErrorText(GetLastError()));
 
-  std::wstring command = L"\"" + copy + L"\"" + ArgumentsText() + L" --" + Wide(kPrivateRunOption) + L" " +
+  std::wstring command = L"\"" + copy + L"\"" + ArgumentsText() + L" --" + media::WideText(kPrivateRunOption) + L" " +
                          std::to_wstring(GetCurrentProcessId());
-  if (!plugin_given) command += L" --plugin \"" + Wide(plugin_path) + L"\"";
+  if (!plugin_given) command += L" --plugin \"" + media::WideText(plugin_path) + L"\"";
 
   // Where the plugin will look when the copy loads it: its own rule, given
   // what the copy's process will tell it (8-bit path and command line).
   SettingsPathInputs inputs = GatherSettingsPathInputs();
-  inputs.ExecutablePath = Narrow(copy, CP_ACP);
-  inputs.CommandLine = Narrow(command, CP_ACP);
+  inputs.ExecutablePath = ToAnsi(copy);
+  inputs.CommandLine = ToAnsi(command);
   const SettingsPaths paths = BuildSettingsPath(BaseName(plugin_path), inputs, nullptr);
-  const std::string ansi_folder = Narrow(folder, CP_ACP);
+  const std::string ansi_folder = ToAnsi(folder);
   if (paths.SettingsFilePath.empty())
-    throw SettingsFileError("the plugin would keep no settings file under the private folder '" + Narrow(folder) +
+    throw SettingsFileError("the plugin would keep no settings file under the private folder '" + media::Utf8Text(folder) +
                             "' (its path is too long for the plugin)");
   if (paths.SettingsFilePath.compare(0, ansi_folder.size(), ansi_folder) != 0)
     throw SettingsFileError(
         "--settings cannot be kept apart from the plugin's own file: this installation keeps the plugin's settings "
         "in the user's application-data folder (HKLM\\SOFTWARE\\Korvanta StoreInUsersFolder), not beside the host");
 
-  const std::wstring settings_path = Wide(paths.SettingsFilePath, CP_ACP);
-  CreateFoldersBelow(folder, Wide(paths.SettingsDirectory, CP_ACP));
+  const std::wstring settings_path = FromAnsi(paths.SettingsFilePath);
+  CreateFoldersBelow(folder, FromAnsi(paths.SettingsDirectory));
   {
-    media::FilePtr file(media::OpenFile(Narrow(settings_path), "wb"));
+    media::FilePtr file(media::OpenFile(media::Utf8Text(settings_path), "wb"));
     if (!file || (!settings.empty() && std::fwrite(settings.data(), 1, settings.size(), file.get()) != settings.size()))
-      throw SettingsFileError("cannot write the settings into the private folder '" + Narrow(folder) +
+      throw SettingsFileError("cannot write the settings into the private folder '" + media::Utf8Text(folder) +
                               "': " + media::ErrorText(errno));
   }
 
@@ -207,7 +198,7 @@ int RunWithPrivateSettings(const std::vector<uint8_t>& settings, const std::stri
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
-    throw SettingsFileError("cannot start the host's private run: " + SystemError(GetLastError()));
+    throw SettingsFileError("cannot start the host's private run: " + media::Win32ErrorText(GetLastError()));
   CloseHandle(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exit_code = 1;

@@ -27,6 +27,9 @@ constexpr char kPrivateRunOption[] = "private-run";
 // loads it; empty when it keeps them in memory (see the plugin's rule).
 SettingsPaths PluginSettingsPaths(const std::string& plugin_path);
 
+// The plugin's 8-bit text (ANSI code page) as UTF-8.
+std::string PluginTextToUtf8(const std::string& text);
+
 // Runs this host's command line again from a private folder with `settings`
 // as the plugin's settings file; `plugin_path` is added when the command line
 // names no plugin. Returns the private run's exit status.

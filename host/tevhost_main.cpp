@@ -67,9 +67,7 @@ std::string ExecutableFolder() {
   while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) >= path.size())
     path.resize(path.size() * 2);
   path.resize(length);
-  const int n = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
-  std::string folder(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), folder.data(), n, nullptr, nullptr);
+  const std::string folder = media::Utf8Text(path);
   return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
@@ -226,13 +224,6 @@ void RefuseSameFiles(const Options& o) {
     }
 }
 
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0)),
-                    L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), static_cast<int>(wide.size()));
-  return wide;
-}
-
 std::vector<uint8_t> ReadSettingsFile(const std::string& path) {
   if (media::IdentifyFile(path).is_directory)
     throw SettingsFileError("settings file '" + path + "' is a folder, not a file");
@@ -254,7 +245,7 @@ void CheckSettingsTarget(const std::string& path) {
   if (target.is_directory) throw SettingsFileError("saved settings file '" + path + "' is a folder, not a file");
   if (!target.exists) return;
   // Checked on its own: an administrator under Wine may open it for writing.
-  if (GetFileAttributesW(Wide(path).c_str()) & FILE_ATTRIBUTE_READONLY)
+  if (GetFileAttributesW(media::WideText(path).c_str()) & FILE_ATTRIBUTE_READONLY)
     throw SettingsFileError("cannot write saved settings file '" + path + "': the file is read-only");
   media::FilePtr file(media::OpenFile(path, "r+b"));
   if (!file) throw SettingsFileError("cannot write saved settings file '" + path + "': " + media::ErrorText(errno));
@@ -280,16 +271,6 @@ void SaveSettingsFile(const std::vector<uint8_t>& bytes, const std::string& path
     throw SettingsFileError("cannot write saved settings file '" + path + "': " + error);
   }
   KeepOnInterrupt(temp);
-}
-
-std::string AnsiToUtf8(const std::string& ansi) {
-  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
-  const int m = WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(m), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), n, utf8.data(), m, nullptr, nullptr);
-  return utf8;
 }
 
 double MillisecondsSince(const LARGE_INTEGER& start) {
@@ -378,7 +359,7 @@ int Run(const Options& o) {
     const SettingsPaths paths = PluginSettingsPaths(o.plugin);
     if (paths.SettingsFilePath.empty())
       throw SettingsFileError("the plugin keeps its settings in memory only; there is nothing for --save-settings");
-    const std::string plugin_file = AnsiToUtf8(paths.SettingsFilePath);
+    const std::string plugin_file = PluginTextToUtf8(paths.SettingsFilePath);
     if (!media::IdentifyFile(plugin_file).exists)
       throw SettingsFileError("the plugin left no settings file at '" + plugin_file + "'");
     std::vector<uint8_t> bytes;

@@ -45,9 +45,7 @@ bool NameSameFile(const std::string& a, const std::string& b) {
 
 #ifdef _WIN32
 
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
+std::wstring WideText(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();
   const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
@@ -55,27 +53,30 @@ std::wstring Wide(const std::string& utf8) {
   return wide;
 }
 
-std::string Utf8(const wchar_t* wide) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return std::string();
-  std::string utf8(static_cast<size_t>(n - 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), n, nullptr, nullptr);
+std::string Utf8Text(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
   return utf8;
 }
 
-std::string Win32ErrorText(DWORD code) {
+std::string Win32ErrorText(unsigned long code) {
   wchar_t* text = nullptr;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                  nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = text ? Utf8(text) : "error " + std::to_string(code);
+  std::string message = text ? Utf8Text(text) : "error " + std::to_string(code);
   if (text) LocalFree(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
     message.pop_back();
   return message;
 }
 
+namespace {
+
 bool SameName(const std::string& a, const std::string& b) {
-  const std::wstring wide_a = Wide(a), wide_b = Wide(b);
+  const std::wstring wide_a = WideText(a), wide_b = WideText(b);
   return CompareStringOrdinal(wide_a.c_str(), static_cast<int>(wide_a.size()), wide_b.c_str(),
                               static_cast<int>(wide_b.size()), TRUE) == CSTR_EQUAL;
 }
@@ -83,13 +84,13 @@ bool SameName(const std::string& a, const std::string& b) {
 }  // namespace
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
-  return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+  return _wfopen(WideText(path).c_str(), WideText(mode).c_str());
 }
 
-bool RemoveFile(const std::string& path) { return _wremove(Wide(path).c_str()) == 0; }
+bool RemoveFile(const std::string& path) { return _wremove(WideText(path).c_str()) == 0; }
 
 bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
-  if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (MoveFileExW(WideText(from).c_str(), WideText(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   if (error) *error = Win32ErrorText(GetLastError());
   return false;
@@ -98,7 +99,7 @@ bool ReplaceFile(const std::string& from, const std::string& to, std::string* er
 FileIdentity IdentifyFile(const std::string& path) {
   FileIdentity id;
   // Backup semantics let a folder be opened too, so a folder is told apart.
-  HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE handle = CreateFileW(WideText(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return id;
   BY_HANDLE_FILE_INFORMATION info{};
@@ -117,7 +118,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!wide) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> args;
-  for (int i = 0; i < count; ++i) args.push_back(Utf8(wide[i]));
+  for (int i = 0; i < count; ++i) args.push_back(Utf8Text(wide[i]));
   LocalFree(wide);
   return args;
 }

@@ -47,6 +47,14 @@ bool NameSameFile(const std::string& a, const std::string& b);
 // The system's text for an errno value ("No space left on device").
 std::string ErrorText(int errno_value);
 
+#ifdef _WIN32
+// UTF-8 and the wide text of the Windows calls, both ways; and the system's
+// text for a GetLastError() code.
+std::wstring WideText(const std::string& utf8);
+std::string Utf8Text(const std::wstring& wide);
+std::string Win32ErrorText(unsigned long code);
+#endif
+
 // The program's arguments as UTF-8: on Windows re-read from the wide command
 // line (argv there is in the ANSI code page and loses characters).
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
