@@ -124,8 +124,10 @@ void CreateFoldersBelow(const std::wstring& from, const std::wstring& to) {
 
 std::string PluginTextToUtf8(const std::string& text) { return media::Utf8Text(FromAnsi(text)); }
 
-SettingsPaths PluginSettingsPaths(const std::string& plugin_path) {
-  return BuildSettingsPath(BaseName(plugin_path), GatherSettingsPathInputs(), nullptr);
+SettingsPaths PluginSettingsPaths(const std::string& plugin_path, bool without_instance) {
+  SettingsPathInputs inputs = GatherSettingsPathInputs();
+  if (without_instance) inputs.CommandLine.clear();
+  return BuildSettingsPath(BaseName(plugin_path), inputs, nullptr);
 }
 
 int RunWithPrivateSettings(const std::vector<uint8_t>& settings, const std::string& plugin_path, bool plugin_given) {

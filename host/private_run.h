@@ -25,7 +25,8 @@ constexpr char kPrivateRunOption[] = "private-run";
 
 // Where the plugin at `plugin_path` looks for its settings when this process
 // loads it; empty when it keeps them in memory (see the plugin's rule).
-SettingsPaths PluginSettingsPaths(const std::string& plugin_path);
+// `without_instance`: as if the command line carried no instance option.
+SettingsPaths PluginSettingsPaths(const std::string& plugin_path, bool without_instance = false);
 
 // The plugin's 8-bit text (ANSI code page) as UTF-8.
 std::string PluginTextToUtf8(const std::string& text);

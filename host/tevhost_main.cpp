@@ -286,10 +286,10 @@ int Run(const Options& o) {
   // leave it on defaults while the run looked fine.
   const std::string tag = InstanceTagOf(GetCommandLineA());
   const SettingsPaths plugin_paths = PluginSettingsPaths(o.plugin);
-  if (!tag.empty() && plugin_paths.SettingsFilePath.empty())
-    throw UsageError("/inst:" + tag + " gives the plugin no settings folder: an instance tag must be a character a "
-                     "folder name can hold on its own (not '.', a space, or one of \\ / : * ? \" < > |); the plugin "
-                     "would run on its defaults");
+  if (!tag.empty() && plugin_paths.SettingsFilePath.empty() &&
+      !PluginSettingsPaths(o.plugin, true).SettingsFilePath.empty())
+    throw UsageError("/inst:" + tag + " gives the plugin no settings folder: it takes as an instance tag only a "
+                     "character that can be a folder name of its own, and would run on its defaults");
   if (!o.save_settings.empty()) CheckSettingsTarget(o.save_settings);
   if (!o.settings.empty() && o.private_run_parent == 0)
     return RunWithPrivateSettings(ReadSettingsFile(o.settings), o.plugin, o.plugin_given);
