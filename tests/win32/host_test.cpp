@@ -17,6 +17,7 @@
 #include "host/frame_io.h"
 #include "media/file_access.h"
 #include "support/plugin_loader.h"
+#include "support/store_in_users_folder.h"
 
 namespace tev {
 namespace {
@@ -341,6 +342,15 @@ TEST_F(HostTest, RunsWithTheirOwnSettingsNeverTouchThePluginsFile) {
     EXPECT_FALSE(Exists(ended));
     EXPECT_EQ(Bytes(PluginSettingsFile("")), own_bytes);
   }
+
+  // An installation that keeps the plugin's settings in the user's folder
+  // leaves no private place for them: refused.
+  testing::ScopedStoreInUsersFolder per_user(1);
+  ASSERT_TRUE(per_user.ok());
+  const HostRun refused = Run(input + "ghosted.yuy2 --settings " + dir_ + "tuned.ini --out " + ended);
+  EXPECT_EQ(refused.exit_code, 1u) << refused.output;
+  EXPECT_NE(refused.output.find("cannot be kept apart from the plugin's own file"), std::string::npos) << refused.output;
+  EXPECT_FALSE(Exists(ended));
 }
 
 TEST_F(HostTest, TwoOptionsNamingOneFileAreRefusedBeforeAnythingIsWritten) {
