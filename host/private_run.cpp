@@ -43,15 +43,6 @@ std::string BaseName(const std::string& path) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-std::wstring ModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length < path.size()) return path.substr(0, length);
-    path.resize(path.size() * 2);
-  }
-}
-
 // This process's command line after its program name, exactly as given.
 std::wstring ArgumentsText() {
   const wchar_t* line = GetCommandLineW();
@@ -122,6 +113,15 @@ void CreateFoldersBelow(const std::wstring& from, const std::wstring& to) {
 
 }  // namespace
 
+std::wstring HostExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) return path.substr(0, length);
+    path.resize(path.size() * 2);
+  }
+}
+
 std::string PluginTextToUtf8(const std::string& text) { return media::Utf8Text(FromAnsi(text)); }
 
 SettingsPaths PluginSettingsPaths(const std::string& plugin_path, bool without_instance) {
@@ -164,7 +164,7 @@ int RunWithPrivateSettings(const std::vector<uint8_t>& settings, const std::stri
   } cleanup{folder, mark};
 
   const std::wstring copy = folder + kHostCopy;
-  if (!CopyFileW(ModulePath().c_str(), copy.c_str(), TRUE))
+  if (!CopyFileW(HostExecutablePath().c_str(), copy.c_str(), TRUE))
     throw SettingsFileError("cannot copy the host into its private folder '" + media::Utf8Text(folder) +
                             "': " + media::Win32ErrorText(GetLastError()));
 

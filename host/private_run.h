@@ -28,6 +28,9 @@ constexpr char kPrivateRunOption[] = "private-run";
 // `without_instance`: as if the command line carried no instance option.
 SettingsPaths PluginSettingsPaths(const std::string& plugin_path, bool without_instance = false);
 
+// This program's own full path.
+std::wstring HostExecutablePath();
+
 // The plugin's 8-bit text (ANSI code page) as UTF-8.
 std::string PluginTextToUtf8(const std::string& text);
 

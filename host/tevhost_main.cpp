@@ -62,13 +62,8 @@ std::string WindowsPath(const std::string& path) {
 }
 
 std::string ExecutableFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  DWORD length;
-  while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) >= path.size())
-    path.resize(path.size() * 2);
-  path.resize(length);
-  const std::string folder = media::Utf8Text(path);
-  return folder.substr(0, folder.find_last_of('\\') + 1);
+  const std::string path = media::Utf8Text(HostExecutablePath());
+  return path.substr(0, path.find_last_of('\\') + 1);
 }
 
 bool IsInstanceOption(const char* arg) {
