@@ -311,9 +311,8 @@ TEST_F(HostTest, RunsWithTheirOwnSettingsNeverTouchThePluginsFile) {
 
   // Ended mid-run (a long measurement after the frame is written): no output,
   // and the partial file goes with the private run. Ctrl+C goes to every
-  // process of the console; this test lets it pass.
-  // Wine's console for a program run from a pipe carries no events: a
-  // console of our own, which the hosts inherit, does.
+  // process of the console, which this test lets pass; Wine's console of a
+  // program run from a pipe carries no events, so the test makes its own.
   FreeConsole();
   ASSERT_TRUE(AllocConsole());
   SetConsoleCtrlHandler(LetConsoleEventPass, TRUE);
