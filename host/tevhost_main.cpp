@@ -233,23 +233,34 @@ std::vector<uint8_t> ReadSettingsFile(const std::string& path) {
   return bytes;
 }
 
-// An existing target that cannot be opened for writing (read-only, denied)
-// is found before the run, with the system's reason.
+// The temporary that a save writes beside its target before it takes the
+// target's name.
+std::string SaveTempPath(const std::string& path) {
+  return path + ".tevhost-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+}
+
+// A target that cannot be written (read-only, denied, no such folder) is
+// found before the run, with the system's reason, not after a tuning session.
 void CheckSettingsTarget(const std::string& path) {
   const media::FileIdentity target = media::IdentifyFile(path);
   if (target.is_directory) throw SettingsFileError("saved settings file '" + path + "' is a folder, not a file");
-  if (!target.exists) return;
+  const auto refuse = [&path](const std::string& reason) {
+    throw SettingsFileError("cannot write saved settings file '" + path + "': " + reason);
+  };
   // Checked on its own: an administrator under Wine may open it for writing.
-  if (GetFileAttributesW(media::WideText(path).c_str()) & FILE_ATTRIBUTE_READONLY)
-    throw SettingsFileError("cannot write saved settings file '" + path + "': the file is read-only");
-  media::FilePtr file(media::OpenFile(path, "r+b"));
-  if (!file) throw SettingsFileError("cannot write saved settings file '" + path + "': " + media::ErrorText(errno));
+  if (target.exists && (GetFileAttributesW(media::WideText(path).c_str()) & FILE_ATTRIBUTE_READONLY))
+    refuse("the file is read-only");
+  if (target.exists && !media::FilePtr(media::OpenFile(path, "r+b"))) refuse(media::ErrorText(errno));
+  // The save's own temporary, made and removed: the folder takes new files.
+  const std::string temp = SaveTempPath(path);
+  if (!media::FilePtr(media::OpenFile(temp, "wb"))) refuse(media::ErrorText(errno));
+  media::RemoveFile(temp);
 }
 
 // Through a temporary beside the target, so the target is never half written.
 void SaveSettingsFile(const std::vector<uint8_t>& bytes, const std::string& path) {
   CheckSettingsTarget(path);
-  const std::string temp = path + ".tevhost-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+  const std::string temp = SaveTempPath(path);
   RemoveOnInterrupt(temp);
   std::string error;
   {
