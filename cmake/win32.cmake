@@ -17,14 +17,15 @@ target_link_options(ZRL_TEVPlugin PRIVATE -Wl,--kill-at)
 # Resources are UTF-8 text; the dialog texts are Russian.
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 
-# The substitute host.
+# The substitute host. It asks the plugin's own location rule, with the
+# plugin's own platform answers, where the settings file is.
 file(GLOB TEV_HOST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/host/*.cpp)
-add_executable(tevhost ${TEV_HOST_SOURCES})
+add_executable(tevhost ${TEV_HOST_SOURCES} ${CMAKE_SOURCE_DIR}/settings/settings_platform_win32.cpp)
 # Only the one option-parsing header is exposed to the cross compiler, never
 # the rest of the build machine's /usr/include.
 configure_file(/usr/include/cxxopts.hpp ${CMAKE_BINARY_DIR}/host-include/cxxopts.hpp COPYONLY)
 target_include_directories(tevhost PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/host-include)
-target_link_libraries(tevhost PRIVATE tev_media comctl32 user32 gdi32 shell32 advapi32 ${TEV_STATIC_RUNTIME})
+target_link_libraries(tevhost PRIVATE tev_core tev_media comctl32 user32 gdi32 shell32 advapi32 ${TEV_STATIC_RUNTIME})
 add_dependencies(tevhost ZRL_TEVPlugin)
 
 # tev.exe, the user's program, the same sources as the native tev.

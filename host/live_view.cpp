@@ -7,6 +7,7 @@
 #include <string>
 
 #include "media/file_colour.h"
+#include "media/file_access.h"
 
 namespace tev::host {
 namespace {
@@ -119,6 +120,8 @@ int64_t RunLiveView(PluginHost& plugin, const HostChannel& channel, const LiveVi
   view.window = CreateWindowA(kWindowClass, title, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
                               frame.bottom - frame.top, nullptr, nullptr, instance, &view);
   if (!view.window) throw PluginError("cannot create the live window");
+  // The title names the input, which may be any Unicode name.
+  SetWindowTextW(view.window, media::WideText(title).c_str());
   view.Advance();
   ShowWindow(view.window, SW_SHOWNORMAL);
   UpdateWindow(view.window);

@@ -19,7 +19,8 @@ struct LiveViewInput {
 };
 
 // Runs until the user closes the window; the caller then ends the calling
-// order (FreeBuffers, Shutdown). Returns the number of frames shown.
+// order (FreeBuffers, Shutdown). Returns the number of frames shown. The
+// title is UTF-8.
 int64_t RunLiveView(PluginHost& plugin, const HostChannel& channel, const LiveViewInput& input, const char* title);
 
 }  // namespace tev::host

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "media/file_access.h"
+
 namespace tev::host {
 namespace {
 
@@ -49,7 +51,7 @@ HostChannel::HostChannel(int64_t key, const std::string& name) : bytes_(12 + nam
 }
 
 PluginHost::PluginHost(const std::string& dll_path) {
-  module_ = LoadLibraryA(dll_path.c_str());
+  module_ = LoadLibraryW(media::WideText(dll_path).c_str());
   if (!module_)
     throw PluginError("cannot load plugin '" + dll_path + "' (Windows error " + std::to_string(GetLastError()) + ")");
   auto version = Export<int32_t(TEV_CDECL*)()>(module_, "Korvanta_Plugin_Version");

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -15,12 +16,15 @@
 #include <string>
 #include <vector>
 
+#include "host/interrupt.h"
 #include "host/live_view.h"
 #include "host/plugin_host.h"
-#include "host/settings_install.h"
+#include "host/private_run.h"
+#include "media/file_access.h"
 #include "media/file_colour.h"
 #include "media/frame_sink.h"
 #include "media/frame_source.h"
+#include "media/temporary_files.h"
 #include "media/whole_file.h"
 
 namespace tev::host {
@@ -45,6 +49,14 @@ struct Options {
   int repeat = 200;
   bool dialog = false;
   int fps = 25;
+  bool plugin_given = false;
+  DWORD private_run_parent = 0;  // the host that started this private run; 0 for none
+};
+
+// A file of the user's that two options name at once: refused before a byte is written.
+class SameFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 // Unix paths (as Wine's Z: drive) become Windows paths, so either form works.
@@ -56,10 +68,8 @@ std::string WindowsPath(const std::string& path) {
 }
 
 std::string ExecutableFolder() {
-  char path[MAX_PATH * 4] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of('\\') + 1);
+  const std::string path = media::Utf8Text(HostExecutablePath());
+  return path.substr(0, path.find_last_of('\\') + 1);
 }
 
 bool IsInstanceOption(const char* arg) {
@@ -76,7 +86,9 @@ cxxopts::Options MakeParser() {
                           "(.y4m, FFmpeg's yuv422p) and images (.png, .bmp, .jpg in; .png, .bmp, .jpg, .tga out). "
                           "Paths may be Windows paths or Unix paths (taken as Wine's Z: drive).\n\n"
                           "The plugin reads its settings from <tevhost folder>\\Plugins\\<plugin>.ini (or "
-                          "Instances\\<tag>\\Plugins\\ with /inst:<tag>) at Init and rewrites it at Shutdown.\n\n"
+                          "Instances\\<tag>\\Plugins\\ with /inst:<tag>) at Init and rewrites it at Shutdown. With "
+                          "--settings the run gets a private copy of the host in a temporary folder instead, so the "
+                          "plugin's own file and folder are never written.\n\n"
                           "Exit status: 0 done, 1 a file or the plugin failed (no output is left behind), 2 bad "
                           "options.");
   parser.positional_help("").custom_help("[options] --in FILE [--out FILE]");
@@ -90,7 +102,7 @@ cxxopts::Options MakeParser() {
     ("kind", "frame kind given to the plugin: auto (the input's own: YUY2 for .yuy2 and .y4m, RGB24 for .bgr24 and images), yuy2, rgb24", cxxopts::value<std::string>()->default_value("auto"))
     ("frames", "process at most N frames", cxxopts::value<int64_t>())
     ("plugin", "the plugin DLL (default: ZRL_TEVPlugin.dll beside tevhost.exe)", cxxopts::value<std::string>()->default_value(""))
-    ("settings", "a settings file for this run: put in the plugin's place before Init, the old one put back after Shutdown", cxxopts::value<std::string>()->default_value(""))
+    ("settings", "a settings file for this run only: the plugin reads it in a private folder; FILE and the plugin's own file stay as they are", cxxopts::value<std::string>()->default_value(""))
     ("save-settings", "write the settings file as the plugin left it at Shutdown to FILE (e.g. after tuning with --dialog)", cxxopts::value<std::string>()->default_value(""))
     ("channel", "channel key of every frame (signed 64-bit)", cxxopts::value<int64_t>()->default_value("1001"))
     ("channel-name", "channel name of every frame", cxxopts::value<std::string>()->default_value("Demo"))
@@ -99,16 +111,18 @@ cxxopts::Options MakeParser() {
     ("dialog", "live mode: show the frames in a window, looping, processed on every tick, with the plugin's dialog (F2 or double-click opens it again, Space pauses)")
     ("fps", "frame rate of the live window", cxxopts::value<int>()->default_value("25"))
     ("h,help", "this help; /inst:<tag> on the command line selects the host instance, as with the real host");
+  parser.add_options("internal")
+    (kPrivateRunOption, "the run of a private copy, with the starting host's process id", cxxopts::value<uint32_t>());
   // clang-format on
   return parser;
 }
 
-Options ParseOptions(int argc, char** argv, bool& help) {
+Options ParseOptions(std::vector<std::string>& argv, bool& help) {
   // The host instance option belongs to the plugin's settings location; it
   // stays in the process command line, where the plugin reads it.
   std::vector<char*> args;
-  for (int i = 0; i < argc; ++i)
-    if (i == 0 || !IsInstanceOption(argv[i])) args.push_back(argv[i]);
+  for (size_t i = 0; i < argv.size(); ++i)
+    if (i == 0 || !IsInstanceOption(argv[i].c_str())) args.push_back(argv[i].data());
   cxxopts::Options parser = MakeParser();
   cxxopts::ParseResult parsed;
   try {
@@ -118,7 +132,7 @@ Options ParseOptions(int argc, char** argv, bool& help) {
   }
   if (parsed.count("help")) {
     help = true;
-    std::printf("%s\n", parser.help().c_str());
+    std::printf("%s\n", parser.help({""}).c_str());
     return {};
   }
   if (!parsed.unmatched().empty()) throw UsageError("unexpected argument '" + parsed.unmatched()[0] + "'");
@@ -134,6 +148,8 @@ Options ParseOptions(int argc, char** argv, bool& help) {
     o.frames = parsed["frames"].as<int64_t>();
     if (o.frames < 1) throw UsageError("--frames must be at least 1");
   }
+  o.plugin_given = !parsed["plugin"].as<std::string>().empty();
+  if (parsed.count(kPrivateRunOption)) o.private_run_parent = parsed[kPrivateRunOption].as<uint32_t>();
   o.plugin = parsed["plugin"].as<std::string>().empty() ? ExecutableFolder() + "ZRL_TEVPlugin.dll"
                                                          : WindowsPath(parsed["plugin"].as<std::string>());
   o.settings = WindowsPath(parsed["settings"].as<std::string>());
@@ -150,13 +166,6 @@ Options ParseOptions(int argc, char** argv, bool& help) {
   if (o.kind != "auto" && o.kind != "yuy2" && o.kind != "rgb24")
     throw UsageError("unknown --kind '" + o.kind + "': use auto, yuy2 or rgb24");
   if (o.dialog && !o.output.empty()) throw UsageError("--dialog shows the frames; it writes no --out");
-  auto same_file = [](std::string a, std::string b) {
-    for (std::string* text : {&a, &b})
-      for (char& c : *text) c = c == '/' ? '\\' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return a == b;
-  };
-  if (!o.output.empty() && same_file(o.input, o.output))
-    throw UsageError("--out names the input file; write the processed frames to another file");
   return o;
 }
 
@@ -182,6 +191,7 @@ void MeasureProcessFrame(PluginHost& plugin, const HostChannel& channel, const s
   plugin.ProcessFrame(work.data(), channel);
   g_memcpy(copy.data(), original.data(), original.size());
   for (int i = 0; i < repeat; ++i) {
+    CheckInterrupt();
     LARGE_INTEGER t0, t1, t2, t3;
     g_memcpy(work.data(), original.data(), original.size());  // a fresh frame each time, untimed
     QueryPerformanceCounter(&t0);
@@ -201,7 +211,101 @@ void MeasureProcessFrame(PluginHost& plugin, const HostChannel& channel, const s
   std::printf("stats: ProcessFrame / memcpy = %.2f\n", process / reference);
 }
 
+// The same file under two options (also through "./", case or a link) would
+// lose the user's file: refused by identity before anything is written.
+void RefuseSameFiles(const Options& o) {
+  const std::pair<const char*, const std::string*> files[] = {
+      {"--in", &o.input}, {"--out", &o.output}, {"--settings", &o.settings}, {"--save-settings", &o.save_settings}};
+  for (size_t i = 0; i < std::size(files); ++i)
+    for (size_t j = i + 1; j < std::size(files); ++j) {
+      if (files[i].second->empty() || files[j].second->empty()) continue;
+      if (media::NameSameFile(*files[i].second, *files[j].second))
+        throw SameFileError(std::string(files[j].first) + " names the same file as " + files[i].first + " ('" +
+                            *files[j].second + "'); give it a file of its own");
+    }
+}
+
+std::vector<uint8_t> ReadSettingsFile(const std::string& path) {
+  if (media::IdentifyFile(path).is_directory)
+    throw SettingsFileError("settings file '" + path + "' is a folder, not a file");
+  media::FilePtr file(media::OpenFile(path, "rb"));
+  if (!file) throw SettingsFileError("cannot read settings file '" + path + "': " + media::ErrorText(errno));
+  std::vector<uint8_t> bytes;
+  uint8_t chunk[65536];
+  size_t count;
+  while ((count = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.insert(bytes.end(), chunk, chunk + count);
+  if (std::ferror(file.get()))
+    throw SettingsFileError("cannot read settings file '" + path + "': " + media::ErrorText(errno));
+  return bytes;
+}
+
+// The temporary that a save writes beside its target before it takes the
+// target's name.
+std::string SaveTempPath(const std::string& path) {
+  return path + ".tevhost-" + std::to_string(GetCurrentProcessId()) + ".tmp";
+}
+
+// A target that cannot be written (read-only, denied, no such folder) is
+// found before the run, with the system's reason, not after a tuning session.
+void CheckSettingsTarget(const std::string& path) {
+  const media::FileIdentity target = media::IdentifyFile(path);
+  if (target.is_directory) throw SettingsFileError("saved settings file '" + path + "' is a folder, not a file");
+  const auto refuse = [&path](const std::string& reason) {
+    throw SettingsFileError("cannot write saved settings file '" + path + "': " + reason);
+  };
+  // Checked on its own: an administrator under Wine may open it for writing.
+  if (target.exists && (GetFileAttributesW(media::WideText(path).c_str()) & FILE_ATTRIBUTE_READONLY))
+    refuse("the file is read-only");
+  if (target.exists && !media::FilePtr(media::OpenFile(path, "r+b"))) refuse(media::ErrorText(errno));
+  // The save's own temporary, made and removed: the folder takes new files.
+  const std::string temp = SaveTempPath(path);
+  if (!media::FilePtr(media::OpenFile(temp, "wb"))) refuse(media::ErrorText(errno));
+  media::RemoveFile(temp);
+}
+
+// Through a temporary beside the target, so the target is never half written.
+void SaveSettingsFile(const std::vector<uint8_t>& bytes, const std::string& path) {
+  CheckSettingsTarget(path);
+  const std::string temp = SaveTempPath(path);
+  media::RegisterTemporary(temp);
+  std::string error;
+  {
+    media::FilePtr file(media::OpenFile(temp, "wb"));
+    if (!file) error = media::ErrorText(errno);
+    else if ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) ||
+             std::fflush(file.get()) != 0)
+      error = media::ErrorText(errno);
+  }
+  if (error.empty()) media::ReplaceFile(temp, path, &error);
+  if (!error.empty()) {
+    media::RemoveFile(temp);
+    media::UnregisterTemporary(temp);
+    throw SettingsFileError("cannot write saved settings file '" + path + "': " + error);
+  }
+  media::UnregisterTemporary(temp);
+}
+
+double MillisecondsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart - start.QuadPart) * 1e3 / static_cast<double>(frequency.QuadPart);
+}
+
 int Run(const Options& o) {
+  RefuseSameFiles(o);
+  // The plugin's own rule says where it will look; a tag it refuses would
+  // leave it on defaults while the run looked fine.
+  const std::string tag = InstanceTagOf(GetCommandLineA());
+  const SettingsPaths plugin_paths = PluginSettingsPaths(o.plugin);
+  if (!tag.empty() && plugin_paths.SettingsFilePath.empty() &&
+      !PluginSettingsPaths(o.plugin, true).SettingsFilePath.empty())
+    throw UsageError("/inst:" + tag + " gives the plugin no settings folder: it takes as an instance tag only a "
+                     "character that can be a folder name of its own, and would run on its defaults");
+  if (!o.save_settings.empty()) CheckSettingsTarget(o.save_settings);
+  if (!o.settings.empty() && o.private_run_parent == 0)
+    return RunWithPrivateSettings(ReadSettingsFile(o.settings), o.plugin, o.plugin_given);
+
   const FileFormat in_format = ResolveFileFormat(o.in_format, o.input);
   std::unique_ptr<FrameSource> source =
       OpenFrameSource(o.input, in_format, o.size.empty() ? FrameSize{} : ParseFrameSize(o.size));
@@ -219,11 +323,6 @@ int Run(const Options& o) {
     sink = std::make_unique<FrameSink>(o.output, out_format, size, source->y4m_params());
   }
 
-  // Installed before the plugin is loaded and put back after it is gone: the
-  // plugin rewrites its file at Shutdown, also on the way out of an error.
-  std::unique_ptr<ScopedSettingsFile> installed;
-  const std::string settings_path = PluginSettingsPath(o.plugin);
-  if (!o.settings.empty()) installed = std::make_unique<ScopedSettingsFile>(settings_path, o.settings);
   PluginHost plugin(o.plugin);
   const HostChannel channel(o.channel, o.channel_name);
 
@@ -232,7 +331,10 @@ int Run(const Options& o) {
               static_cast<long long>(o.channel));
   std::fflush(stdout);
 
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
   plugin.Init();
+  const double init_ms = MillisecondsSince(start);
   plugin.SetFormat(size.width, size.height, kind == PixelKind::Bgr24);
 
   std::vector<uint8_t> frame, first;
@@ -246,6 +348,7 @@ int Run(const Options& o) {
     processed = RunLiveView(plugin, channel, live, ("tevhost - " + o.input + "  (F2: settings, Space: pause)").c_str());
   } else {
     while ((o.frames < 0 || processed < o.frames) && source->Next(frame)) {
+      CheckInterrupt();
       frame = ConvertFileFrame(frame, source->kind(), kind, size);
       if (first.empty()) first = frame;
       plugin.ProcessFrame(frame.data(), channel);
@@ -256,13 +359,28 @@ int Run(const Options& o) {
     if (o.stats) MeasureProcessFrame(plugin, channel, first, size, kind, o.repeat);
   }
   plugin.FreeBuffers();
+  QueryPerformanceCounter(&start);
   plugin.Shutdown();
+  const double shutdown_ms = MillisecondsSince(start);
+  if (o.stats) std::printf("stats: Init %.1f ms, Shutdown %.1f ms (settings read and written)\n", init_ms, shutdown_ms);
+  CheckInterrupt();
 
   if (!o.save_settings.empty()) {
-    const DWORD attributes = GetFileAttributesA(settings_path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-      throw FrameFileError("the plugin left no settings file at '" + settings_path + "'");
-    WriteWholeFile(o.save_settings, ReadWholeFile(settings_path));
+    // Where this process's plugin keeps its file: the private folder in a
+    // run with --settings.
+    const SettingsPaths paths = PluginSettingsPaths(o.plugin);
+    if (paths.SettingsFilePath.empty())
+      throw SettingsFileError("the plugin keeps its settings in memory only; there is nothing for --save-settings");
+    const std::string plugin_file = PluginTextToUtf8(paths.SettingsFilePath);
+    if (!media::IdentifyFile(plugin_file).exists)
+      throw SettingsFileError("the plugin left no settings file at '" + plugin_file + "'");
+    std::vector<uint8_t> bytes;
+    try {
+      bytes = ReadSettingsFile(plugin_file);
+    } catch (const SettingsFileError& error) {
+      throw SettingsFileError(std::string("the plugin's settings file: ") + error.what());
+    }
+    SaveSettingsFile(bytes, o.save_settings);
   }
   if (sink) {
     sink->Commit();
@@ -280,15 +398,26 @@ int main(int argc, char** argv) {
   using namespace tev::host;
   bool help = false;
   Options options;
+  std::vector<std::string> args = tev::media::Utf8Arguments(argc, argv);
   try {
-    options = ParseOptions(argc, argv, help);
+    options = ParseOptions(args, help);
     if (help) return kExitOk;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tevhost: %s\n", error.what());
     return kExitUsage;
   }
+  // A private run is ended by its starter's console event too, and by the
+  // starter's death; the starter itself only waits for it and cleans up.
+  InstallInterruptHandler(!options.settings.empty() && options.private_run_parent == 0);
+  if (options.private_run_parent != 0) EndWithParent(options.private_run_parent);
   try {
     return Run(options);
+  } catch (const UsageError& error) {
+    std::fprintf(stderr, "tevhost: %s\n", error.what());
+    return kExitUsage;
+  } catch (const Interrupted& error) {
+    std::fprintf(stderr, "tevhost: %s\n", error.what());
+    return kExitInterrupted;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "tevhost: not enough memory for frames of this size\n");
     return kExitFailure;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,11 +17,37 @@ namespace tev::media {
 
 std::string ErrorText(int errno_value) { return std::strerror(errno_value); }
 
-#ifdef _WIN32
-
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
+bool SameName(const std::string& a, const std::string& b);
+
+// The folder part ("." when there is none) and the last name of a path.
+std::pair<std::string, std::string> SplitPath(const std::string& path) {
+#ifdef _WIN32
+  const size_t cut = path.find_last_of("\\/:");
+  if (cut != std::string::npos && path[cut] == ':') return {path.substr(0, cut + 1) + ".", path.substr(cut + 1)};
+#else
+  const size_t cut = path.find_last_of('/');
+#endif
+  if (cut == std::string::npos) return {".", path};
+  // The root ("/", "C:\\") keeps its separator.
+  const bool root = cut == 0 || path[cut - 1] == ':';
+  return {path.substr(0, root ? cut + 1 : cut), path.substr(cut + 1)};
+}
+
+}  // namespace
+
+bool NameSameFile(const std::string& a, const std::string& b) {
+  const FileIdentity file_a = IdentifyFile(a), file_b = IdentifyFile(b);
+  if (file_a.exists || file_b.exists) return file_a.SameFileAs(file_b);
+  const auto [folder_a, name_a] = SplitPath(a);
+  const auto [folder_b, name_b] = SplitPath(b);
+  return SameName(name_a, name_b) && IdentifyFile(folder_a).SameFileAs(IdentifyFile(folder_b));
+}
+
+#ifdef _WIN32
+
+std::wstring WideText(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();
   const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
@@ -28,35 +55,44 @@ std::wstring Wide(const std::string& utf8) {
   return wide;
 }
 
-std::string Utf8(const wchar_t* wide) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return std::string();
-  std::string utf8(static_cast<size_t>(n - 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), n, nullptr, nullptr);
+std::string Utf8Text(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
   return utf8;
 }
 
-std::string Win32ErrorText(DWORD code) {
+std::string Win32ErrorText(unsigned long code) {
   wchar_t* text = nullptr;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                  nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = text ? Utf8(text) : "error " + std::to_string(code);
+  std::string message = text ? Utf8Text(text) : "error " + std::to_string(code);
   if (text) LocalFree(text);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
     message.pop_back();
   return message;
 }
 
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+  const std::wstring wide_a = WideText(a), wide_b = WideText(b);
+  return CompareStringOrdinal(wide_a.c_str(), static_cast<int>(wide_a.size()), wide_b.c_str(),
+                              static_cast<int>(wide_b.size()), TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
-  return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+  return _wfopen(WideText(path).c_str(), WideText(mode).c_str());
 }
 
-bool RemoveFile(const std::string& path) { return _wremove(Wide(path).c_str()) == 0; }
+bool RemoveFile(const std::string& path) { return _wremove(WideText(path).c_str()) == 0; }
 
 bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
-  if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (MoveFileExW(WideText(from).c_str(), WideText(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   if (error) *error = Win32ErrorText(GetLastError());
   return false;
@@ -65,7 +101,7 @@ bool ReplaceFile(const std::string& from, const std::string& to, std::string* er
 FileIdentity IdentifyFile(const std::string& path) {
   FileIdentity id;
   // Backup semantics let a folder be opened too, so a folder is told apart.
-  HANDLE handle = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE handle = CreateFileW(WideText(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return id;
   BY_HANDLE_FILE_INFORMATION info{};
@@ -84,12 +120,16 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!wide) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> args;
-  for (int i = 0; i < count; ++i) args.push_back(Utf8(wide[i]));
+  for (int i = 0; i < count; ++i) args.push_back(Utf8Text(wide[i]));
   LocalFree(wide);
   return args;
 }
 
 #else
+
+namespace {
+bool SameName(const std::string& a, const std::string& b) { return a == b; }
+}  // namespace
 
 std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 

@@ -39,8 +39,21 @@ struct FileIdentity {
 };
 FileIdentity IdentifyFile(const std::string& path);
 
+// True when the two paths name one file, also one that does not exist yet
+// (then: the same folder, by identity, and the same name, ignoring case on
+// Windows). For guards that must hold before anything is written.
+bool NameSameFile(const std::string& a, const std::string& b);
+
 // The system's text for an errno value ("No space left on device").
 std::string ErrorText(int errno_value);
+
+#ifdef _WIN32
+// UTF-8 and the wide text of the Windows calls, both ways; and the system's
+// text for a GetLastError() code.
+std::wstring WideText(const std::string& utf8);
+std::string Utf8Text(const std::wstring& wide);
+std::string Win32ErrorText(unsigned long code);
+#endif
 
 // The program's arguments as UTF-8: on Windows re-read from the wide command
 // line (argv there is in the ANSI code page and loses characters).

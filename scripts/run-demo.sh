@@ -2,9 +2,11 @@
 # The end-to-end demo: a test card through a multipath channel (a ghost), then
 # through ZRL_TEVPlugin.dll in the substitute host under Wine, as YUY2 and as
 # RGB24 frames, one still and a short moving sequence. Writes before/after
-# pictures and a table of figures to build/demo/ and copies them to docs/.
+# pictures and a table of figures to build/demo/ and nowhere else; with
+# --update-docs (default channel and method only) it also refreshes the
+# README's copies in docs/.
 #
-#   bash scripts/run-demo.sh [--echo DELAY%:AMPLITUDE]... [--smear 1|3|5] [--method fit|cascade]
+#   bash scripts/run-demo.sh [--echo DELAY%:AMPLITUDE]... [--smear 1|3|5] [--method fit|cascade] [--update-docs]
 #
 # Defaults: one echo at 2.5 % of the line width, +30 %, smeared by a 3-tap
 # low-pass; settings fitted to that model (up to 8 steps).
@@ -14,14 +16,21 @@ bash scripts/setup.sh
 
 model_args=()
 method=fit
+update_docs=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --echo|--smear) model_args+=("$1" "$2"); shift 2 ;;
     --method) method="$2"; shift 2 ;;
-    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+    --update-docs) update_docs=1; shift ;;
+    -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
     *) echo "run-demo.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
+# docs/ shows the default run only.
+if [ "$update_docs" = 1 ] && { [ ${#model_args[@]} -ne 0 ] || [ "$method" != fit ]; }; then
+  echo "run-demo.sh: --update-docs refreshes docs/ from the default channel and method only" >&2
+  exit 2
+fi
 
 # The build folders are the README commands' own; a developer may point the
 # demo at private ones.
@@ -39,7 +48,7 @@ ninja -C "$win32" -j "$jobs" tevhost >/dev/null
 
 lab=$native/tevlab
 rm -rf "$out"
-mkdir -p "$out" docs
+mkdir -p "$out"
 size=720x576
 key=1001
 host() {
@@ -123,13 +132,12 @@ table="$out/figures.md"
 cat "$table"
 
 echo
-if [ ${#model_args[@]} -eq 0 ] && [ "$method" = fit ]; then
-  # The README shows the default run.
+if [ "$update_docs" = 1 ]; then
   for picture in before-after before-after-zoom sequence-frame12; do
     cp "$out/$picture.png" "docs/demo-$picture.png"
   done
   cp "$table" docs/demo-figures.md
-  echo "pictures and figures: $out/ (copies in docs/)"
+  echo "pictures and figures: $out/ (copied to docs/)"
 else
   echo "pictures and figures: $out/"
 fi

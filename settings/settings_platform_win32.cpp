@@ -65,19 +65,6 @@ std::string ExecutablePath() {
   return {};
 }
 
-SettingsPathInputs GatherPathInputs() {
-  SettingsPathInputs inputs;
-  inputs.VersionKnown = QueryVersion(inputs.PlatformId);
-  if (!inputs.VersionKnown) return inputs;
-  inputs.StoreInUsersFolder = StoreInUsersFolder();
-  if (inputs.PlatformId == kPlatformWin32Nt && inputs.StoreInUsersFolder != 0) inputs.AppDataFolder = AppDataFolder();
-  inputs.ExecutablePath = ExecutablePath();
-  const char* command_line = GetCommandLineA();
-  inputs.CommandLine = command_line ? command_line : "";
-  inputs.MaxPath = MAX_PATH;
-  return inputs;
-}
-
 void CreateFolder(const std::string& folder) { CreateDirectoryA(folder.c_str(), nullptr); }
 
 struct Handle {
@@ -158,9 +145,22 @@ bool Replace(const std::string& path, const char* data, size_t size) {
 
 }  // namespace
 
+SettingsPathInputs GatherSettingsPathInputs() {
+  SettingsPathInputs inputs;
+  inputs.VersionKnown = QueryVersion(inputs.PlatformId);
+  if (!inputs.VersionKnown) return inputs;
+  inputs.StoreInUsersFolder = StoreInUsersFolder();
+  if (inputs.PlatformId == kPlatformWin32Nt && inputs.StoreInUsersFolder != 0) inputs.AppDataFolder = AppDataFolder();
+  inputs.ExecutablePath = ExecutablePath();
+  const char* command_line = GetCommandLineA();
+  inputs.CommandLine = command_line ? command_line : "";
+  inputs.MaxPath = MAX_PATH;
+  return inputs;
+}
+
 SettingsPlatform Win32SettingsPlatform() {
   SettingsPlatform platform;
-  platform.PathInputs = GatherPathInputs;
+  platform.PathInputs = GatherSettingsPathInputs;
   platform.CreateFolder = CreateFolder;
   platform.ReadOrCreate = ReadOrCreate;
   platform.Replace = Replace;

@@ -1,5 +1,6 @@
 #include "settings/settings_store.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "settings/settings_writer.h"
@@ -47,6 +48,7 @@ void SettingsStore::LoadSettings(const std::string& module_base_name, ChannelKno
   // Keeps the snapshot index for index with the list even before a dialog
   // takes one, so a restore can never leave CurrentIndex dangling.
   snapshot_ = channels_;
+  IndexChannels();
 }
 
 void SettingsStore::SaveSettings() {
@@ -93,18 +95,17 @@ int32_t SettingsStore::SelectChannel(int64_t key) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (current_index_ != -1 && channels_[current_index_].Key == key) return 0;
   StoreCurrentRecord();
-  current_index_ = -1;
-  for (size_t i = 0; i < channels_.size(); ++i) {
-    if (channels_[i].Key == key) {
-      current_index_ = static_cast<int32_t>(i);
-      break;
+  const auto found = first_index_.find(key);
+  if (found != first_index_.end()) {
+    current_index_ = found->second;
+  } else {
+    // Room in both first, and room that doubles: running out of memory cannot
+    // leave the snapshot out of step with the list, and the n-th new channel
+    // costs what the first did.
+    for (std::vector<ChannelSettings>* records : {&channels_, &snapshot_}) {
+      if (records->size() == records->capacity()) records->reserve(std::max<size_t>(16, records->size() * 2));
     }
-  }
-  if (current_index_ == -1) {
-    // Room in both first, so that running out of memory cannot leave the
-    // snapshot out of step with the list.
-    channels_.reserve(channels_.size() + 1);
-    snapshot_.reserve(snapshot_.size() + 1);
+    first_index_.emplace(key, static_cast<int32_t>(channels_.size()));
     defaults_.Key = key;
     channels_.push_back(defaults_);
     snapshot_.push_back(defaults_);
@@ -123,6 +124,7 @@ void SettingsStore::SnapshotChannels() {
 void SettingsStore::RestoreChannels() {
   std::lock_guard<std::mutex> guard(mutex_);
   channels_ = snapshot_;
+  IndexChannels();
   if (current_index_ >= static_cast<int32_t>(channels_.size())) current_index_ = -1;
   LoadCurrentRecord();
 }
@@ -142,6 +144,13 @@ void SettingsStore::StoreCurrentRecord() {
   ChannelSettings& record = channels_[current_index_];
   record.Key = live_.Key;
   for (int i = 0; i < kSettingCount; ++i) record.Values[i] = Setting(i);
+}
+
+void SettingsStore::IndexChannels() {
+  first_index_.clear();
+  first_index_.reserve(channels_.size());
+  // emplace keeps the first record of a key, as a search from index 0 would.
+  for (size_t i = 0; i < channels_.size(); ++i) first_index_.emplace(channels_[i].Key, static_cast<int32_t>(i));
 }
 
 void SettingsStore::LoadCurrentRecord() {

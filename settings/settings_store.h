@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "abi/host_abi.h"
@@ -82,6 +83,7 @@ class SettingsStore {
 
   void StoreCurrentRecord();
   void LoadCurrentRecord();
+  void IndexChannels();
 
   mutable std::mutex mutex_;
   // At one place for the module's lifetime: others keep pointers to its values.
@@ -90,6 +92,9 @@ class SettingsStore {
   ChannelSettings defaults_{};
   std::vector<ChannelSettings> channels_;
   std::vector<ChannelSettings> snapshot_;
+  // Key -> index of its first record in channels_: a host that meets many
+  // new keys must not pay a search of every record for each one.
+  std::unordered_map<int64_t, int32_t> first_index_;
   int32_t current_index_ = -1;
   DialogPosition position_{kNoDialogPosition, kNoDialogPosition};
 

@@ -1,5 +1,6 @@
 #include "settings/settings_writer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -28,9 +29,9 @@ constexpr char kLineEnd[] = "\r\n";
 }  // namespace
 
 OutputBuffer::OutputBuffer(size_t capacity_limit) : capacity_limit_(capacity_limit) {
-  if (kGrowthStep <= capacity_limit_) data_ = static_cast<char*>(std::malloc(kGrowthStep));
+  if (kInitialCapacity <= capacity_limit_) data_ = static_cast<char*>(std::malloc(kInitialCapacity));
   if (data_) {
-    capacity_ = kGrowthStep;
+    capacity_ = kInitialCapacity;
   } else {
     failed_ = true;
   }
@@ -39,12 +40,9 @@ OutputBuffer::OutputBuffer(size_t capacity_limit) : capacity_limit_(capacity_lim
 OutputBuffer::~OutputBuffer() { std::free(data_); }
 
 bool OutputBuffer::Grow(size_t needed) {
-  // The steps of 100000 bytes are taken at once: one reallocation, same capacity.
-  size_t capacity = capacity_;
-  while (needed > capacity) {
-    if (capacity_limit_ < kGrowthStep || capacity > capacity_limit_ - kGrowthStep) return false;
-    capacity += kGrowthStep;
-  }
+  const size_t doubled = capacity_ > SIZE_MAX / 2 ? SIZE_MAX : capacity_ * 2;
+  const size_t capacity = std::max({doubled, needed, kInitialCapacity});
+  if (capacity > capacity_limit_) return false;
   char* grown = static_cast<char*>(std::realloc(data_, capacity));
   if (!grown) return false;
   data_ = grown;

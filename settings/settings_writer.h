@@ -11,12 +11,14 @@
 
 namespace tev {
 
-// A byte buffer that grows in steps of 100000 bytes. When it cannot grow the
-// text is dropped and the buffer remembers it, so that an incomplete text is
-// never mistaken for a whole one.
+// A byte buffer that starts at 100000 bytes and at least doubles when it
+// grows, so a file of many channels costs few reallocations (each one copies
+// the whole text, which is slow where realloc cannot remap pages). When it
+// cannot grow the text is dropped and the buffer remembers it, so that an
+// incomplete text is never mistaken for a whole one.
 class OutputBuffer {
  public:
-  static constexpr size_t kGrowthStep = 100000;
+  static constexpr size_t kInitialCapacity = 100000;
 
   // `capacity_limit` caps the capacity, as if allocation failed beyond it.
   explicit OutputBuffer(size_t capacity_limit = SIZE_MAX);

@@ -28,6 +28,19 @@ TEST(FileAccess, IdentityFollowsTheFileNotTheText) {
       {folder + "/missing.bin", folder + "/missing.bin", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IdentifyFile(c.left).SameFileAs(IdentifyFile(c.right)), c.same) << c.right;
+  // A file still to be written is the same when its folder and name are.
+  const struct {
+    std::string left, right;
+    bool same;
+  } targets[] = {
+      {folder + "/new.bin", folder + "/./new.bin", true},
+      {folder + "/new.bin", folder + "/../" + folder.substr(5) + "/new.bin", true},
+      {folder + "/new.bin", folder + "/New.bin", false},
+      {folder + "/new.bin", folder + "/other.bin", false},
+      {folder + "/new.bin", a, false},
+      {a, link, true},
+  };
+  for (const auto& c : targets) EXPECT_EQ(NameSameFile(c.left, c.right), c.same) << c.right;
   EXPECT_TRUE(IdentifyFile(folder).is_directory);
 
   std::string error;

@@ -41,7 +41,7 @@ TEST(HostLiveView, ShowsTheDialogOverItsWindowAndShutsDownOnClose) {
     sink.Put(card.bgr, media::PixelKind::Bgr24);
     sink.Commit();
   }
-  // An installed file keeps the host folder as it was after the run.
+  // A run with its own settings file: the host folder is never written.
   media::WriteWholeFile(dir + "empty.ini", {});
   const std::string saved = dir + "saved.ini";
   std::string command = "\"" + testing::WindowsPathFromEnv("TEV_HOST") + "\" --dialog --in " + dir +

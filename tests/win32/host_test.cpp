@@ -1,7 +1,8 @@
 // tevhost.exe end to end: a small ghosted card through the real DLL comes out
-// with the ghost removed, in both frame kinds; the settings file goes where the
-// plugin reads it and the host folder is left as it was; bad inputs are clear
-// errors with a non-zero exit and no output file.
+// with the ghost removed, in both frame kinds; a run with its own settings
+// never touches the plugin's own file, also when killed or run twice at once;
+// two options naming one file, bad inputs and unwritable targets are clear
+// errors with a non-zero exit and nothing written; non-ANSI names work.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,7 +18,9 @@
 #include "media/frame_sink.h"
 #include "media/frame_source.h"
 #include "media/whole_file.h"
+#include "media/file_access.h"
 #include "support/plugin_loader.h"
+#include "support/store_in_users_folder.h"
 
 namespace tev {
 namespace {
@@ -30,7 +33,37 @@ struct HostRun {
   std::string output;  // stdout and stderr together
 };
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) { return media::IdentifyFile(path).exists; }
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0)), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+  wide.pop_back();
+  return wide;
+}
+
+// Bytes of a file by UTF-8 path; "<missing>" when it cannot be read.
+std::string Bytes(const std::string& path) {
+  media::FilePtr file(media::OpenFile(path, "rb"));
+  if (!file) return "<missing>";
+  std::string bytes;
+  char chunk[65536];
+  size_t count;
+  while ((count = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, count);
+  return bytes;
+}
+
+void Put(const std::string& path, const std::string& bytes) {
+  media::FilePtr file(media::OpenFile(path, "wb"));
+  ASSERT_TRUE(file) << path;
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.get()), bytes.size());
+}
+
+// A started tevhost.exe; its stdout and stderr go to a log file of its own.
+struct StartedHost {
+  PROCESS_INFORMATION process{};
+  std::string log;
+};
 
 class HostTest : public ::testing::Test {
  protected:
@@ -61,14 +94,15 @@ class HostTest : public ::testing::Test {
   }
 
   static void TearDownTestSuite() {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((dir_ + "*").c_str(), &found);
+    const std::wstring dir = Wide(dir_);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((dir + L"*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
-      do DeleteFileA((dir_ + found.cFileName).c_str());
-      while (FindNextFileA(search, &found));
+      do DeleteFileW((dir + found.cFileName).c_str());
+      while (FindNextFileW(search, &found));
       FindClose(search);
     }
-    RemoveDirectoryA(dir_.c_str());
+    RemoveDirectoryW(dir.c_str());
   }
 
   static void Write(const std::string& name, const std::vector<uint8_t>& frame, PixelKind kind, PixelKind as,
@@ -79,30 +113,41 @@ class HostTest : public ::testing::Test {
     ASSERT_EQ(media::NativeKind(media::GuessFileFormat(name)), as);
   }
 
-  // Runs tevhost.exe with `args` and waits for it.
-  static HostRun Run(const std::string& args) {
-    const std::string log = dir_ + "host.log";
+  // Starts tevhost.exe with `args` (UTF-8, through the wide command line).
+  static StartedHost Start(const std::string& args, const std::string& log_name = "host.log", DWORD flags = 0) {
+    StartedHost started;
+    started.log = dir_ + log_name;
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOA startup{};
+    HANDLE out = CreateFileA(started.log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
     startup.hStdError = out;
-    std::string command = "\"" + host_ + "\" " + args;
-    PROCESS_INFORMATION process{};
-    HostRun run;
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-      WaitForSingleObject(process.hProcess, 120000);
-      GetExitCodeProcess(process.hProcess, &run.exit_code);
-      CloseHandle(process.hProcess);
-      CloseHandle(process.hThread);
-    }
+    std::wstring command = Wide("\"" + host_ + "\" " + args);
+    CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &started.process);
     CloseHandle(out);
-    const std::vector<uint8_t> text = media::ReadWholeFile(log);
-    run.output.assign(text.begin(), text.end());
+    return started;
+  }
+
+  static HostRun Finish(StartedHost& started) {
+    HostRun run;
+    if (started.process.hProcess) {
+      WaitForSingleObject(started.process.hProcess, 120000);
+      GetExitCodeProcess(started.process.hProcess, &run.exit_code);
+      CloseHandle(started.process.hProcess);
+      CloseHandle(started.process.hThread);
+    }
+    run.output = Bytes(started.log);
     return run;
+  }
+
+  // Runs tevhost.exe with `args` and waits for it.
+  static HostRun Run(const std::string& args) {
+    StartedHost started = Start(args);
+    return Finish(started);
   }
 
   static double GhostDb(const std::string& name) {
@@ -130,7 +175,7 @@ std::string HostTest::host_;
 std::string HostTest::dir_;
 std::vector<uint8_t> HostTest::clean_luma_;
 
-TEST_F(HostTest, RemovesTheGhostInBothFrameKindsAndPutsTheSettingsFileBack) {
+TEST_F(HostTest, RemovesTheGhostInBothFrameKindsWithoutThePluginsOwnFile) {
   const double before = GhostDb("ghosted.yuy2");
   ASSERT_GT(before, -16);
   const bool had_file = Exists(PluginSettingsFile(""));
@@ -144,7 +189,7 @@ TEST_F(HostTest, RemovesTheGhostInBothFrameKindsAndPutsTheSettingsFileBack) {
     const double after = GhostDb(out);
     EXPECT_LE(after, before - 12) << "ghost energy " << before << " dB before, " << after << " dB after";
   }
-  // The tuned file was the plugin's only for the run.
+  // The tuned file was the plugin's only for the run, in a folder of its own.
   EXPECT_EQ(Exists(PluginSettingsFile("")), had_file);
 
   // With an empty settings file the plugin's defaults leave a YUY2 frame alone.
@@ -185,9 +230,11 @@ TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
   struct Case {
     std::string args;
     DWORD exit_code;
-    const char* message;
+    std::string message;
   };
   const std::string out = dir_ + "never.yuy2";
+  Put(dir_ + "readonly.ini", "[DIALOG]\r\n");
+  SetFileAttributesA((dir_ + "readonly.ini").c_str(), FILE_ATTRIBUTE_READONLY);
   const Case cases[] = {
       {"--in " + dir_ + "missing.yuy2 --size 240x192 --out " + out, 1, "cannot read input file"},
       {"--in " + dir_ + "ghosted.yuy2 --size 320x240 --out " + out, 1, "size does not match"},
@@ -200,9 +247,14 @@ TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
        "cannot load plugin"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --settings " + dir_ + "none.ini --out " + out, 1,
        "cannot read settings file"},
+      {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --settings " + dir_ + " --out " + out, 1, "is a folder"},
+      {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + out + " --save-settings " + dir_ + "readonly.ini", 1,
+       "'" + dir_ + "readonly.ini': the file is read-only"},
+      {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + out + " --save-settings " + dir_ + "nowhere\\s.ini", 1,
+       "'" + dir_ + "nowhere\\s.ini': No such file or directory"},
+      {"/inst:. --in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + out, 2, "/inst:. gives the plugin no settings"},
       {"--size 240x192 --out " + out, 2, "no input"},
       {"--in " + dir_ + "ghosted.yuy2 --bogus", 2, "bogus"},
-      {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + dir_ + "GHOSTED.yuy2", 2, "names the input file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
@@ -213,11 +265,160 @@ TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
     EXPECT_FALSE(Exists(out + ".part"));
     EXPECT_FALSE(Exists(dir_ + "never.png"));
   }
+  EXPECT_EQ(Bytes(dir_ + "readonly.ini"), "[DIALOG]\r\n");
+  SetFileAttributesA((dir_ + "readonly.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
   const HostRun help = Run("--help");
   EXPECT_EQ(help.exit_code, 0u);
   for (const char* option : {"--in", "--out", "--size", "--kind", "--settings", "--save-settings", "--channel",
                              "--stats", "--dialog", "/inst:"})
     EXPECT_NE(help.output.find(option), std::string::npos) << option;
+}
+
+BOOL WINAPI LetConsoleEventPass(DWORD) { return TRUE; }
+
+// The plugin's own settings file, with bytes of its own, for the test's
+// duration; what was there before is put back.
+class OwnSettingsFile {
+ public:
+  OwnSettingsFile(const std::string& path, const std::string& bytes) : path_(path), before_(Bytes(path)) {
+    CreateDirectoryA(path.substr(0, path.find_last_of('\\')).c_str(), nullptr);
+    Put(path, bytes);
+  }
+  ~OwnSettingsFile() {
+    if (before_ == "<missing>") media::RemoveFile(path_);
+    else Put(path_, before_);
+  }
+
+ private:
+  std::string path_, before_;
+};
+
+TEST_F(HostTest, RunsWithTheirOwnSettingsNeverTouchThePluginsFile) {
+  const std::string own_bytes = "[DIALOG]\r\nDlgWndPosX=7\r\n[" + std::to_string(kChannel) + "]\r\nProcEnable=0\r\n";
+  OwnSettingsFile own(PluginSettingsFile(""), own_bytes);
+  media::WriteWholeFile(dir_ + "empty.ini", {});
+  const std::string input = " --size 240x192 --channel " + std::to_string(kChannel) + " --in " + dir_;
+
+  // What each settings file gives, one run at a time.
+  ASSERT_EQ(Run(input + "ghosted.yuy2 --settings " + dir_ + "tuned.ini --out " + dir_ + "alone.yuy2").exit_code, 0u);
+  const std::string tuned_output = Bytes(dir_ + "alone.yuy2");
+  ASSERT_NE(tuned_output, Bytes(dir_ + "ghosted.yuy2"));
+
+  // Two at once with different settings: each gets its own.
+  StartedHost a = Start(input + "ghosted.yuy2 --settings " + dir_ + "tuned.ini --out " + dir_ + "a.yuy2", "a.log");
+  StartedHost b = Start(input + "ghosted.yuy2 --settings " + dir_ + "empty.ini --out " + dir_ + "b.yuy2", "b.log");
+  const HostRun run_a = Finish(a), run_b = Finish(b);
+  ASSERT_EQ(run_a.exit_code, 0u) << run_a.output;
+  ASSERT_EQ(run_b.exit_code, 0u) << run_b.output;
+  EXPECT_EQ(Bytes(dir_ + "a.yuy2"), tuned_output);
+  EXPECT_EQ(Bytes(dir_ + "b.yuy2"), Bytes(dir_ + "ghosted.yuy2"));
+  EXPECT_EQ(Bytes(PluginSettingsFile("")), own_bytes);
+
+  // Ended mid-run (a long measurement after the frame is written): no output,
+  // and the partial file goes with the private run. Ctrl+C goes to every
+  // process of the console, which this test lets pass; Wine's console of a
+  // program run from a pipe carries no events, so the test makes its own.
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole());
+  SetConsoleCtrlHandler(LetConsoleEventPass, TRUE);
+  struct Ending {
+    const char* how;
+    void (*end)(const PROCESS_INFORMATION& process);
+    DWORD exit_code;
+  };
+  const Ending endings[] = {
+      {"killed", [](const PROCESS_INFORMATION& p) { TerminateProcess(p.hProcess, 9); }, 9},
+      {"Ctrl+C", [](const PROCESS_INFORMATION&) { GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0); }, 130},
+  };
+  const std::string ended = dir_ + "ended.yuy2";
+  for (const Ending& ending : endings) {
+    SCOPED_TRACE(ending.how);
+    StartedHost victim = Start(input + "ghosted.yuy2 --settings " + dir_ + "tuned.ini --out " + ended +
+                                   " --stats --repeat 100000",
+                               "ended.log");
+    for (int wait = 0; wait < 600 && !Exists(ended + ".part"); ++wait) Sleep(50);
+    ASSERT_TRUE(Exists(ended + ".part")) << Bytes(victim.log);
+    ending.end(victim.process);
+    const HostRun run = Finish(victim);
+    EXPECT_EQ(run.exit_code, ending.exit_code) << run.output;
+    for (int wait = 0; wait < 300 && Exists(ended + ".part"); ++wait) Sleep(50);
+    EXPECT_FALSE(Exists(ended + ".part"));
+    EXPECT_FALSE(Exists(ended));
+    EXPECT_EQ(Bytes(PluginSettingsFile("")), own_bytes);
+  }
+
+  // An installation that keeps the plugin's settings in the user's folder
+  // leaves no private place for them: refused.
+  testing::ScopedStoreInUsersFolder per_user(1);
+  ASSERT_TRUE(per_user.ok());
+  const HostRun refused = Run(input + "ghosted.yuy2 --settings " + dir_ + "tuned.ini --out " + ended);
+  EXPECT_EQ(refused.exit_code, 1u) << refused.output;
+  EXPECT_NE(refused.output.find("cannot be kept apart from the plugin's own file"), std::string::npos) << refused.output;
+  EXPECT_FALSE(Exists(ended));
+}
+
+TEST_F(HostTest, TwoOptionsNamingOneFileAreRefusedBeforeAnythingIsWritten) {
+  host::WriteWholeFile(dir_ + "mine.ini", {'[', 'D', 'I', 'A', 'L', 'O', 'G', ']', '\r', '\n'});
+  const std::string in = dir_ + "ghosted.yuy2", ini = dir_ + "mine.ini", fresh = dir_ + "fresh.ini";
+  // The same file spelled another way: "./", case, forward slashes.
+  std::string forward = in;
+  for (char& c : forward) c = c == '\\' ? '/' : c;
+  struct Case {
+    std::string options;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"--in " + in + " --out " + dir_ + ".\\ghosted.yuy2", "--out names the same file as --in"},
+      {"--in " + in + " --out " + dir_ + "GHOSTED.YUY2", "--out names the same file as --in"},
+      {"--in " + in + " --save-settings " + dir_ + "Ghosted.yuy2", "--save-settings names the same file as --in"},
+      {"--in " + forward + " --out " + in, "--out names the same file as --in"},
+      {"--in " + in + " --settings " + dir_ + ".\\ghosted.yuy2", "--settings names the same file as --in"},
+      {"--in " + in + " --out " + ini + " --settings " + dir_ + "MINE.ini", "--settings names the same file as --out"},
+      {"--in " + in + " --out " + fresh + " --save-settings " + dir_ + ".\\FRESH.ini",
+       "--save-settings names the same file as --out"},
+      {"--in " + in + " --settings " + ini + " --save-settings " + dir_ + ".\\mine.ini",
+       "--save-settings names the same file as --settings"},
+  };
+  const std::string input_bytes = Bytes(in), ini_bytes = Bytes(ini);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    const HostRun run = Run(c.options + " --size 240x192");
+    EXPECT_EQ(run.exit_code, 1u) << run.output;
+    EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+    EXPECT_EQ(Bytes(in), input_bytes);
+    EXPECT_EQ(Bytes(ini), ini_bytes);
+    EXPECT_FALSE(Exists(fresh));
+  }
+}
+
+TEST_F(HostTest, CyrillicAndCjkNamesWorkForEveryPathOption) {
+  struct Case {
+    const char* role;
+    std::string in, settings, out, saved;
+  };
+  const std::string plain_in = dir_ + "ghosted.yuy2", plain_settings = dir_ + "tuned.ini";
+  const std::string plain_out = dir_ + "u-out.yuy2", plain_saved = dir_ + "u-saved.ini";
+  std::vector<Case> cases;
+  for (const std::string name : {"Призрак", "幽霊"}) {
+    cases.push_back({"input", dir_ + name + ".yuy2", plain_settings, plain_out, plain_saved});
+    cases.push_back({"output", plain_in, plain_settings, dir_ + name + ".yuy2", plain_saved});
+    cases.push_back({"settings", plain_in, dir_ + name + ".ini", plain_out, plain_saved});
+    cases.push_back({"saved settings", plain_in, plain_settings, plain_out, dir_ + name + "-saved.ini"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.role) + " " + c.in + " " + c.settings + " " + c.out + " " + c.saved);
+    if (c.in != plain_in) Put(c.in, Bytes(plain_in));
+    if (c.settings != plain_settings) Put(c.settings, Bytes(plain_settings));
+    const HostRun run = Run("--in \"" + c.in + "\" --size 240x192 --channel " + std::to_string(kChannel) +
+                            " --settings \"" + c.settings + "\" --out \"" + c.out + "\" --save-settings \"" +
+                            c.saved + "\"");
+    EXPECT_EQ(run.exit_code, 0u) << run.output;
+    EXPECT_EQ(Bytes(c.out).size(), Bytes(plain_in).size());
+    EXPECT_NE(Bytes(c.out), Bytes(plain_in));
+    EXPECT_NE(Bytes(c.saved).find("[" + std::to_string(kChannel) + "]\r\nProcEnable=1\r\n"), std::string::npos);
+    for (const std::string* path : {&c.in, &c.settings, &c.out, &c.saved})
+      if (*path != plain_in && *path != plain_settings) media::RemoveFile(*path);
+  }
 }
 
 }  // namespace
