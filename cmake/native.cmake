@@ -46,5 +46,15 @@ target_link_libraries(tev_native_tests PRIVATE tev_demo)
 
 # tev, the user's program: its commands live in tev/, one file each.
 file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
-add_executable(tev ${TEV_APP_SOURCES})
+add_executable(tev ${TEV_APP_SOURCES} ${CMAKE_SOURCE_DIR}/media/y4m_stream.cpp)
 target_link_libraries(tev PRIVATE tev_core)
+# tev filter's tests and benchmark link its stream, frame loop and arithmetic,
+# and the tests also run the program itself.
+set(TEV_FILTER_SOURCES ${CMAKE_SOURCE_DIR}/media/y4m_stream.cpp ${CMAKE_SOURCE_DIR}/tev/stream_filter.cpp
+    ${CMAKE_SOURCE_DIR}/tev/high_precision.cpp)
+target_sources(tev_native_tests PRIVATE ${TEV_FILTER_SOURCES})
+target_compile_definitions(tev_native_tests PRIVATE TEV_APP_PATH="$<TARGET_FILE:tev>")
+add_dependencies(tev_native_tests tev)
+if(TARGET tev_bench)
+  target_sources(tev_bench PRIVATE ${TEV_FILTER_SOURCES})
+endif()

@@ -29,7 +29,7 @@ add_dependencies(tevhost ZRL_TEVPlugin)
 
 # tev.exe, the user's program, the same sources as the native tev.
 file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
-add_executable(tev ${TEV_APP_SOURCES})
+add_executable(tev ${TEV_APP_SOURCES} ${CMAKE_SOURCE_DIR}/media/y4m_stream.cpp)
 target_include_directories(tev PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/host-include)
 target_link_libraries(tev PRIVATE tev_core ${TEV_STATIC_RUNTIME})
 
@@ -75,3 +75,10 @@ foreach(host_test tev_host_test tev_host_gui_test)
     target_include_directories(${host_test} PRIVATE /usr/include/stb)
   endif()
 endforeach()
+
+# tev.exe against tevhost.exe and the DLL on the same frames; it finds tev.exe
+# beside tevhost.exe and writes its frames with the program's own stream code.
+if(TARGET tev_tev_filter_test)
+  target_sources(tev_tev_filter_test PRIVATE ${CMAKE_SOURCE_DIR}/media/y4m_stream.cpp)
+  add_dependencies(tev_tev_filter_test tev)
+endif()
