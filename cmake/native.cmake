@@ -53,7 +53,8 @@ target_link_libraries(tev PRIVATE tev_core)
 set(TEV_FILTER_SOURCES ${CMAKE_SOURCE_DIR}/media/y4m_stream.cpp ${CMAKE_SOURCE_DIR}/tev/stream_filter.cpp
     ${CMAKE_SOURCE_DIR}/tev/high_precision.cpp)
 target_sources(tev_native_tests PRIVATE ${TEV_FILTER_SOURCES})
-target_compile_definitions(tev_native_tests PRIVATE TEV_APP_PATH="$<TARGET_FILE:tev>")
+target_compile_definitions(tev_native_tests PRIVATE TEV_APP_PATH="$<TARGET_FILE:tev>"
+                           TEV_PHOTO_DIR="/usr/lib/python3/dist-packages/skimage/data")
 add_dependencies(tev_native_tests tev)
 if(TARGET tev_bench)
   target_sources(tev_bench PRIVATE ${TEV_FILTER_SOURCES})

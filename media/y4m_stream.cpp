@@ -140,7 +140,11 @@ Y4mReader::Result Y4mReader::ReadFrame(std::string& params, std::vector<uint8_t>
   std::string line;
   bool got_any = false;
   const bool whole_line = ReadLine(line, kHeaderLimit, got_any);
-  if (!got_any) return Result::End;
+  if (!got_any) {
+    if (!std::ferror(in_)) return Result::End;
+    error_ = "cannot read " + frame;
+    return Result::Error;
+  }
   const size_t tag = sizeof(kFrameTag) - 1;
   if (line.compare(0, tag, kFrameTag) != 0 || (line.size() > tag && line[tag] != ' ')) {
     // A cut-off "FRA" at the end is a truncated frame; anything else is not a frame.

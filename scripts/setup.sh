@@ -12,6 +12,9 @@ packages=(
   clang libclang-rt-14-dev
   libstb-dev libcxxopts-dev libyuv-dev libswscale-dev libavutil-dev
   python3
+  # tev filter's tests: real FFmpeg on both sides of its pipes, and photographs
+  # (scikit-image's sample pictures) for the ghost it removes
+  ffmpeg python3-skimage
 )
 
 missing=()
