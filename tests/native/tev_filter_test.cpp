@@ -336,12 +336,22 @@ TEST(HighPrecision, RoundsOnceAtTheEnd) {
   StageSettings half_up;  // +50 % of itself: 1 -> 1.5 -> 2, 3 -> 4.5 -> 5
   half_up.step_count = 1;
   half_up.steps[0] = {0, 50};
+  // Lines of 20 and more also take the 16-pixel path of the final rounding.
+  auto times5 = [](std::vector<uint8_t> v) {
+    std::vector<uint8_t> out;
+    for (int i = 0; i < 5; ++i) out.insert(out.end(), v.begin(), v.end());
+    return out;
+  };
+  StageSettings below_zero;  // -150 % of itself: every value ends below 0
+  below_zero.step_count = 1;
+  below_zero.steps[0] = {0, -150};
   const Row rows[] = {
-      {"no clamp between steps", 4, 1, {200, 100, 255, 0}, twice_then_half, {200, 100, 255, 0}},
+      {"no clamp between steps", 20, 1, times5({200, 100, 255, 0}), twice_then_half, times5({200, 100, 255, 0})},
       {"source before", 8, 1, {100, 200, 50, 0, 255, 128, 10, 60}, back2, {100, 200, 0, 0, 230, 128, 0, 0}},
       {"source after", 8, 1, {100, 200, 50, 0, 255, 128, 10, 60}, ahead2, {125, 200, 178, 64, 255, 158, 10, 60}},
       {"corrected pixels", 3, 3, {10, 10, 10, 10, 10, 10, 10, 10, 10}, lift, {138, 138, 138, 138, 138, 138, 138, 138, 10}},
-      {"halves round up", 4, 1, {1, 3, 0, 171}, half_up, {2, 5, 0, 255}},
+      {"halves round up", 20, 1, times5({1, 3, 0, 171}), half_up, times5({2, 5, 0, 255})},
+      {"below zero", 20, 1, times5({1, 3, 0, 171}), below_zero, times5({0, 0, 0, 0})},
   };
   for (const Row& row : rows) {
     std::vector<uint8_t> plane = row.in;
