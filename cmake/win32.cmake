@@ -32,6 +32,12 @@ file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
 add_executable(tev ${TEV_APP_SOURCES} ${CMAKE_SOURCE_DIR}/media/y4m_stream.cpp)
 target_include_directories(tev PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/host-include)
 target_link_libraries(tev PRIVATE tev_core ${TEV_STATIC_RUNTIME})
+# Single-precision arithmetic as on x86-64, not the x87's wider registers, so
+# that --precision high gives the same bytes in both builds.
+target_compile_options(tev PRIVATE -mfpmath=sse)
+# No fused multiply-add in the wide arithmetic: every build and every vector
+# width rounds each product alike, so --precision high has one result.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/tev/high_precision.cpp PROPERTIES COMPILE_OPTIONS -ffp-contract=off)
 
 # GoogleTest built for MinGW from Debian's sources.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)

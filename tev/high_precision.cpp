@@ -13,7 +13,8 @@ namespace tev {
 namespace {
 
 // The loops are plain C++, built for SSE2 and, where the loader can pick at
-// run time, also for wider vectors; no FMA, so every build rounds alike.
+// run time, also for wider vectors; built without FMA contraction (see the
+// build files), so every build rounds alike.
 #if defined(__x86_64__) && defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
 #define TEV_WIDE_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
