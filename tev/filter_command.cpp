@@ -140,6 +140,15 @@ LumaStages StagesFromFile(const std::string& path, const std::optional<int64_t>&
   LumaStages stages;
   stages.enabled = values[ProcEnable] != 0;
   stages.settings = StageSettingsFromValues(values);
+  if (!stages.enabled && !quiet) {
+    // The usual slip: a file with channel sections only, read without --channel.
+    std::string keys;
+    const std::vector<ChannelSettings> channels = store.Channels();
+    for (size_t i = 0; i < channels.size() && i < 8; ++i) keys += " " + std::to_string(channels[i].Key);
+    if (channels.size() > 8) keys += " ...";
+    std::fprintf(stderr, "tev filter: ProcEnable is 0 for this channel: frames pass through unchanged%s%s\n",
+                 keys.empty() ? "" : "; channels in the file:", keys.c_str());
+  }
   return stages;
 }
 

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 #include "processing/luma_plane.h"
 #include "tev/high_precision.h"
 
@@ -19,6 +23,35 @@ bool OutputWasClosed(int error) {
   return error == EPIPE;
 #endif
 }
+
+// A frame goes out whole: a stop signal that comes during its write is held
+// until the write is done (a blocked read, in contrast, is cut short by it).
+class StopSignalsHeld {
+ public:
+  explicit StopSignalsHeld(bool hold) : hold_(hold) {
+#ifndef _WIN32
+    if (!hold_) return;
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, &old_);
+#endif
+  }
+  ~StopSignalsHeld() {
+#ifndef _WIN32
+    if (hold_) pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+#endif
+  }
+  StopSignalsHeld(const StopSignalsHeld&) = delete;
+  StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+ private:
+  bool hold_;
+#ifndef _WIN32
+  sigset_t old_;
+#endif
+};
 
 StreamOutcome WriteFailed(int64_t frames) {
   const int error = errno;
@@ -55,7 +88,12 @@ StreamOutcome FilterFrames(media::Y4mReader& reader, media::Y4mWriter& writer, c
     }
     ProcessFrameLuma(planes.data(), reader.format(), stages);
     errno = 0;
-    if (!writer.WriteFrame(params, planes.data(), planes.size())) return WriteFailed(frames);
+    bool written;
+    {
+      const StopSignalsHeld held(stop != nullptr);
+      written = writer.WriteFrame(params, planes.data(), planes.size());
+    }
+    if (!written) return WriteFailed(frames);
     ++frames;
     if (after_frame) after_frame(frames);
   }
