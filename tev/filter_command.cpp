@@ -124,10 +124,11 @@ LumaStages StagesFromFile(const std::string& path, const std::optional<int64_t>&
   store.SetPlatform(std::move(platform));
   store.LoadSettings("ZRL_TEVPlugin", 0, nullptr);
 
+  const std::vector<ChannelSettings> channels = store.Channels();
   int32_t values[kSettingCount];
   if (channel) {
     bool known = false;
-    for (const ChannelSettings& record : store.Channels()) known = known || record.Key == *channel;
+    for (const ChannelSettings& record : channels) known = known || record.Key == *channel;
     if (!known && !quiet)
       std::fprintf(stderr, "tev filter: no section [%lld] in '%s': using its [DEFAULT] values\n",
                    static_cast<long long>(*channel), path.c_str());
@@ -143,11 +144,11 @@ LumaStages StagesFromFile(const std::string& path, const std::optional<int64_t>&
   if (!stages.enabled && !quiet) {
     // The usual slip: a file with channel sections only, read without --channel.
     std::string keys;
-    const std::vector<ChannelSettings> channels = store.Channels();
     for (size_t i = 0; i < channels.size() && i < 8; ++i) keys += " " + std::to_string(channels[i].Key);
     if (channels.size() > 8) keys += " ...";
-    std::fprintf(stderr, "tev filter: ProcEnable is 0 for this channel: frames pass through unchanged%s%s\n",
-                 keys.empty() ? "" : "; channels in the file:", keys.c_str());
+    const std::string section = channel ? "channel " + std::to_string(*channel) : std::string("[DEFAULT]");
+    std::fprintf(stderr, "tev filter: ProcEnable is 0 for %s: frames pass through unchanged%s%s\n",
+                 section.c_str(), keys.empty() ? "" : "; channels in the file:", keys.c_str());
   }
   return stages;
 }
