@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -305,8 +306,13 @@ int RunFilter(int argc, char** argv) {
 
   Progress progress(!quiet && TEV_ISATTY(TEV_FILENO(stderr)));
   media::Y4mWriter writer(out.file);
-  const StreamOutcome outcome =
-      FilterFrames(reader, writer, stages, &g_stop, [&](int64_t n) { progress.Update(n); });
+  StreamOutcome outcome;
+  try {
+    outcome = FilterFrames(reader, writer, stages, &g_stop, [&](int64_t n) { progress.Update(n); });
+  } catch (const std::bad_alloc&) {
+    // Only the frame buffers are large; nothing of a frame was written yet.
+    outcome = {StreamOutcome::OutputFailed, 0, "not enough memory for frames of " + reader.format().header};
+  }
   progress.Update(outcome.frames, true);
 
   if (out.owned) {
