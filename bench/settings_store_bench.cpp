@@ -15,7 +15,7 @@ constexpr int kAddedPerRun = 1000;
 void BM_AddChannelRecord(benchmark::State& state) {
   const int64_t existing = state.range(0) - 1;
   SettingsStore store;  // no platform: settings in memory, as in a run without a file
-  store.LoadSettings("bench", 0, nullptr);
+  store.LoadSettings("bench", nullptr);
   for (int64_t key = 1; key <= existing; ++key) store.SelectChannel(key);
   int64_t key = existing + 1;
   for (auto _ : state) benchmark::DoNotOptimize(store.SelectChannel(key++));

@@ -49,3 +49,17 @@ target_link_libraries(tev_native_tests PRIVATE tev_demo)
 file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
 add_executable(tev ${TEV_APP_SOURCES})
 target_link_libraries(tev PRIVATE tev_core tev_media)
+# tev filter's tests and benchmark link its stream, frame loop and arithmetic,
+# and the tests also run the program itself.
+set(TEV_FILTER_SOURCES ${CMAKE_SOURCE_DIR}/tev/stream_filter.cpp ${CMAKE_SOURCE_DIR}/tev/high_precision.cpp)
+target_sources(tev_native_tests PRIVATE ${TEV_FILTER_SOURCES})
+target_compile_definitions(tev_native_tests PRIVATE TEV_APP_PATH="$<TARGET_FILE:tev>"
+                           TEV_PHOTO_DIR="/usr/lib/python3/dist-packages/skimage/data")
+add_dependencies(tev_native_tests tev)
+if(TARGET tev_bench)
+  target_sources(tev_bench PRIVATE ${TEV_FILTER_SOURCES})
+  target_link_libraries(tev_bench PRIVATE tev_media)
+endif()
+# No fused multiply-add in the wide arithmetic: every build and every vector
+# width rounds each product alike, so --precision high has one result.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/tev/high_precision.cpp PROPERTIES COMPILE_OPTIONS -ffp-contract=off)

@@ -33,6 +33,12 @@ file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
 add_executable(tev ${TEV_APP_SOURCES})
 target_include_directories(tev PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/host-include)
 target_link_libraries(tev PRIVATE tev_core tev_media ${TEV_STATIC_RUNTIME})
+# Single-precision arithmetic as on x86-64, not the x87's wider registers, so
+# that --precision high gives the same bytes in both builds.
+target_compile_options(tev PRIVATE -mfpmath=sse)
+# No fused multiply-add in the wide arithmetic: every build and every vector
+# width rounds each product alike, so --precision high has one result.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/tev/high_precision.cpp PROPERTIES COMPILE_OPTIONS -ffp-contract=off)
 
 # GoogleTest built for MinGW from Debian's sources.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
@@ -89,3 +95,10 @@ set_tests_properties(full_disk_mount PROPERTIES FIXTURES_SETUP full_disk)
 set_tests_properties(full_disk_unmount PROPERTIES FIXTURES_CLEANUP full_disk)
 set_tests_properties(win32_host_files_test PROPERTIES FIXTURES_REQUIRED full_disk)
 set_property(TEST win32_host_files_test APPEND PROPERTY ENVIRONMENT "TEV_FULL_DISK=${TEV_FULL_DISK}")
+
+# tev.exe against tevhost.exe and the DLL on the same frames; it finds tev.exe
+# beside tevhost.exe and writes its frames with the program's own stream code.
+if(TARGET tev_tev_filter_test)
+  target_link_libraries(tev_tev_filter_test PRIVATE tev_media)
+  add_dependencies(tev_tev_filter_test tev)
+endif()

@@ -146,6 +146,19 @@ void SettingsStore::StoreCurrentRecord() {
   for (int i = 0; i < kSettingCount; ++i) record.Values[i] = Setting(i);
 }
 
+std::vector<int64_t> SettingsStore::ChannelKeys() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::vector<int64_t> keys;
+  keys.reserve(channels_.size());
+  for (const ChannelSettings& record : channels_) keys.push_back(record.Key);
+  return keys;
+}
+
+void SettingsStore::CopyDefaultValues(int32_t* values) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  std::copy(defaults_.Values, defaults_.Values + kSettingCount, values);
+}
+
 void SettingsStore::IndexChannels() {
   first_index_.clear();
   first_index_.reserve(channels_.size());

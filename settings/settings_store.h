@@ -59,6 +59,11 @@ class SettingsStore {
     for (int i = 0; i < kSettingCount; ++i) values[i] = Setting(i);
   }
 
+  // What a file holds, for tools that read settings without a host: the keys
+  // of its channel records in file order, and the values of its defaults.
+  std::vector<int64_t> ChannelKeys() const;
+  void CopyDefaultValues(int32_t* values) const;
+
   // Given before LoadSettings; without it the settings live in memory only.
   void SetPlatform(SettingsPlatform platform);
 
