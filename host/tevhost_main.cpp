@@ -276,7 +276,7 @@ void SaveSettingsFile(const std::vector<uint8_t>& bytes, const std::string& path
              std::fflush(file.get()) != 0)
       error = media::ErrorText(errno);
   }
-  if (error.empty()) media::ReplaceFile(temp, path, &error);
+  if (error.empty()) media::MoveFileOver(temp, path, &error);
   if (!error.empty()) {
     media::RemoveFile(temp);
     media::UnregisterTemporary(temp);

@@ -7,8 +7,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
-// windows.h maps ReplaceFile to ReplaceFileA, which would rename our own function.
-#undef ReplaceFile
 #else
 #include <sys/stat.h>
 #endif
@@ -91,7 +89,7 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
 
 bool RemoveFile(const std::string& path) { return _wremove(WideText(path).c_str()) == 0; }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
+bool MoveFileOver(const std::string& from, const std::string& to, std::string* error) {
   if (MoveFileExW(WideText(from).c_str(), WideText(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   if (error) *error = Win32ErrorText(GetLastError());
@@ -135,7 +133,7 @@ std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fop
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
+bool MoveFileOver(const std::string& from, const std::string& to, std::string* error) {
   if (std::rename(from.c_str(), to.c_str()) == 0) return true;
   if (error) *error = ErrorText(errno);
   return false;

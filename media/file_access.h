@@ -24,7 +24,7 @@ bool RemoveFile(const std::string& path);
 
 // Puts `from` in place of `to` in one step, replacing an existing `to`.
 // On failure returns false and the system's reason in `error`.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* error);
+bool MoveFileOver(const std::string& from, const std::string& to, std::string* error);
 
 // The same file on disk, however it is named (links, "./", case on Windows):
 // device and inode natively, volume serial and file index on Windows.

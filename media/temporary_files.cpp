@@ -11,8 +11,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-// windows.h maps ReplaceFile to ReplaceFileA, which would rename our own function.
-#undef ReplaceFile
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -198,7 +196,7 @@ void TemporaryFile::Commit() {
   if (!Close()) Fail(ErrorText(errno));
   CheckTargetIsWritable();
   std::string error;
-  if (!ReplaceFile(path_, target_, &error)) Fail(error);
+  if (!MoveFileOver(path_, target_, &error)) Fail(error);
   committed_ = true;
   UnregisterTemporary(path_);
 }

@@ -44,9 +44,9 @@ TEST(FileAccess, IdentityFollowsTheFileNotTheText) {
   EXPECT_TRUE(IdentifyFile(folder).is_directory);
 
   std::string error;
-  EXPECT_FALSE(ReplaceFile(folder + "/missing.bin", b, &error));
+  EXPECT_FALSE(MoveFileOver(folder + "/missing.bin", b, &error));
   EXPECT_EQ(error, "No such file or directory");
-  EXPECT_TRUE(ReplaceFile(a, b, &error));
+  EXPECT_TRUE(MoveFileOver(a, b, &error));
   EXPECT_TRUE(IdentifyFile(b).SameFileAs(IdentifyFile(link)));
   for (const std::string& path : {b, link}) EXPECT_TRUE(RemoveFile(path));
   rmdir(folder.c_str());

@@ -358,7 +358,7 @@ TEST_F(HostTest, RunsWithTheirOwnSettingsNeverTouchThePluginsFile) {
 }
 
 TEST_F(HostTest, TwoOptionsNamingOneFileAreRefusedBeforeAnythingIsWritten) {
-  host::WriteWholeFile(dir_ + "mine.ini", {'[', 'D', 'I', 'A', 'L', 'O', 'G', ']', '\r', '\n'});
+  media::WriteWholeFile(dir_ + "mine.ini", {'[', 'D', 'I', 'A', 'L', 'O', 'G', ']', '\r', '\n'});
   const std::string in = dir_ + "ghosted.yuy2", ini = dir_ + "mine.ini", fresh = dir_ + "fresh.ini";
   // The same file spelled another way: "./", case, forward slashes.
   std::string forward = in;
