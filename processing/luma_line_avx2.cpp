@@ -9,6 +9,9 @@
 #include "processing/luma_line_kernels.h"
 
 #pragma GCC target("avx2")
+// The lambdas below take and return vectors by value and are inlined; GCC's
+// ABI note about their never-used function-pointer forms is noise.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 #include "processing/luma_line_walk.h"
 
@@ -50,6 +53,13 @@ struct Halves {
 
 inline __m256i Join(__m256i even, __m256i odd) { return _mm256_or_si256(even, _mm256_slli_epi16(odd, 8)); }
 
+void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
+
+void GatherCorrectLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
+  GatherLuma(yuy2, luma, pixels);
+  CorrectLuma(luma, pixels, correction);
+}
+
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
   if (!correction.lanes) return CorrectLumaScalar(luma, pixels, correction);
   const __m256i gain = _mm256_set1_epi16(correction.gain), offset = _mm256_set1_epi16(correction.biased_offset);
@@ -90,6 +100,6 @@ void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
 
 }  // namespace
 
-void InitLineKernelsAvx2(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, Echo}; }
+void InitLineKernelsAvx2(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, GatherCorrectLuma, Echo}; }
 
 }  // namespace tev::line

@@ -15,7 +15,9 @@ void ProcessLumaPlane(uint8_t* luma, ptrdiff_t stride, int32_t width, int32_t he
   if (stages.Idle()) return;
   const int32_t lines = LinesPerBlock(width);
   for (int32_t y = 0; y < height; y += lines) {
-    stages.RunOnBlock(luma + y * stride, stride, y, std::min(lines, height - y));
+    const int32_t count = std::min(lines, height - y);
+    stages.CorrectBlock(luma + y * stride, stride, y, count);
+    stages.StepBlock(luma + y * stride, stride, count);
   }
 }
 
