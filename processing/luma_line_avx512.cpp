@@ -100,35 +100,60 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
 }
 
 // k by 16-bit multiplies (a table lookup by two-register byte permutes is
-// slower on some CPUs). Up to m = 256 the odd pixels' product Yo * m fits a
-// word, whose high byte is then k in place; beyond, both halves go through a
-// multiply-high and are held at 255.
-template <bool kSubtract, bool kSaturate>
-void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  const EchoRun run = EchoRunOf(luma, width, step.shift);
-  if (run.count < 64) return EchoLineScalar(luma, width, step);
-  const __m512i gain = _mm512_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm512_set1_epi16(255);
-  const __m512i high = _mm512_set1_epi16(static_cast<int16_t>(0xFF00));
-  auto scaled = [&](__m512i source) {
+// slower on some CPUs). Up to m = 127 the gain fits the signed byte of a
+// multiply-add, which forms Ye * m and Yo * m in one instruction each; up to
+// 256 the odd product Yo * m still fits a word, whose high byte is then k in
+// place; beyond, both halves go through a multiply-high and are held at 255.
+enum class Gain { kByte, kWord, kWide };
+
+template <Gain kGain>
+struct Scale {
+  explicit Scale(uint16_t m)
+      : gain(_mm512_set1_epi16(static_cast<int16_t>(m))),
+        even_weight(_mm512_set1_epi16(static_cast<int16_t>(m & 0xFF))),
+        odd_weight(_mm512_set1_epi16(static_cast<int16_t>((m & 0xFF) << 8))),
+        high(_mm512_set1_epi16(static_cast<int16_t>(0xFF00))),
+        limit(_mm512_set1_epi16(255)) {}
+
+  __m512i operator()(__m512i source) const {
+    if (kGain == Gain::kByte) {
+      const __m512i even = _mm512_maddubs_epi16(source, even_weight), odd = _mm512_maddubs_epi16(source, odd_weight);
+      return _mm512_ternarylogic_epi32(odd, high, _mm512_srli_epi16(even, 8), kHighOrLow);
+    }
     const __m512i even = _mm512_mulhi_epu16(_mm512_slli_epi16(source, 8), gain);
-    if (kSaturate) {
+    if (kGain == Gain::kWide) {
       const __m512i odd = _mm512_mulhi_epu16(_mm512_and_si512(source, high), gain);
       return _mm512_or_si512(_mm512_min_epu16(even, limit), _mm512_slli_epi16(_mm512_min_epu16(odd, limit), 8));
     }
     const __m512i odd = _mm512_mullo_epi16(_mm512_srli_epi16(source, 8), gain);
     return _mm512_ternarylogic_epi32(odd, high, even, kHighOrLow);
-  };
+  }
+
+  __m512i gain, even_weight, odd_weight, high, limit;
+};
+
+template <bool kSubtract, Gain kGain>
+void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  const EchoRun run = EchoRunOf(luma, width, step.shift);
+  if (run.count < 64) return EchoLineScalar(luma, width, step);
+  const Scale<kGain> scale(step.gain);
   WalkEchoRun<64>(run, [](const uint8_t* p) { return Load(p); },
                   [&](__m512i source, __m512i pixels) {
-                    const __m512i k = scaled(source);
+                    const __m512i k = scale(source);
                     return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
                   },
                   [](uint8_t* p, auto v) { Store(p, v); });
 }
 
+template <bool kSubtract>
+void EchoFor(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  if (step.gain <= 127) return EchoLine<kSubtract, Gain::kByte>(luma, width, step);
+  if (step.gain <= 256) return EchoLine<kSubtract, Gain::kWord>(luma, width, step);
+  EchoLine<kSubtract, Gain::kWide>(luma, width, step);
+}
+
 void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  if (step.subtract) return step.gain > 256 ? EchoLine<true, true>(luma, width, step) : EchoLine<true, false>(luma, width, step);
-  return step.gain > 256 ? EchoLine<false, true>(luma, width, step) : EchoLine<false, false>(luma, width, step);
+  return step.subtract ? EchoFor<true>(luma, width, step) : EchoFor<false>(luma, width, step);
 }
 
 }  // namespace
