@@ -11,9 +11,10 @@
 namespace tev {
 namespace {
 
-// RGB blocks of about this many bytes of RGB and 4:2:2 together stay in the
-// first-level cache between the conversions and the stages.
-constexpr int64_t kBlockBytes = 24 * 1024;
+// A block's compact luma (and for RGB its 4:2:2 and RGB bytes too, about
+// six times as much) stays in the first two levels of cache between stages.
+constexpr int32_t kBlockLumaBytes = 8 * 1024;
+constexpr int32_t kMaxBlockLines = 16;
 
 // A pixel count that fits the frame's own 32-bit product.
 int64_t PixelCount(const FrameShape& shape) {
@@ -21,15 +22,19 @@ int64_t PixelCount(const FrameShape& shape) {
   return static_cast<int64_t>(shape.width) * shape.height;
 }
 
-void ProcessYuy2Lines(uint8_t* yuy2, uint8_t* line, int32_t width, int32_t first, int32_t end,
+// Lines first..end-1 of a 4:2:2 frame, in blocks: gathered, every stage,
+// put back.
+void ProcessYuy2Lines(uint8_t* yuy2, uint8_t* luma, int32_t width, int32_t first, int32_t end,
                       const LineStages& stages) {
-  for (int32_t y = first; y < end; ++y) {
-    uint8_t* row = yuy2 + 2 * static_cast<size_t>(width) * static_cast<size_t>(y);
-    const size_t corrected = stages.Corrected(y);
-    if (corrected == 0 && stages.step_count == 0) continue;
-    stages.kernels.gather(row, line, static_cast<size_t>(width));
-    stages.RunOnLine(line, corrected);
-    stages.kernels.scatter(line, row, static_cast<size_t>(width));
+  const size_t w = static_cast<size_t>(width);
+  const int32_t block = LinesPerBlock(width);
+  for (int32_t y = first; y < end; y += block) {
+    const int32_t count = std::min(block, end - y);
+    if (stages.step_count == 0 && stages.Corrected(y) == 0) return;  // nor any later line
+    uint8_t* rows = yuy2 + 2 * w * static_cast<size_t>(y);
+    for (int32_t j = 0; j < count; ++j) stages.GatherLine(rows + 2 * w * j, luma + w * j, y + j);
+    stages.StepBlock(luma, static_cast<ptrdiff_t>(w), count);
+    for (int32_t j = 0; j < count; ++j) stages.kernels.scatter(luma + w * j, rows + 2 * w * j, w);
   }
 }
 
@@ -44,7 +49,13 @@ void FillUnpairedPixel(const uint8_t* rgb, uint8_t* yuy2, int64_t pixels) {
 
 }  // namespace
 
-size_t LineBufferBytes(int32_t width) { return width > 0 ? static_cast<size_t>(width) : 1; }
+int32_t LinesPerBlock(int32_t width) {
+  return width <= 0 ? 1 : std::clamp(kBlockLumaBytes / width, 1, kMaxBlockLines);
+}
+
+size_t LineBufferBytes(int32_t width) {
+  return width > 0 ? static_cast<size_t>(width) * static_cast<size_t>(LinesPerBlock(width)) : 1;
+}
 
 void RunFrameStages(uint8_t* pixels, uint8_t* work, uint8_t* line, const FrameShape& shape,
                     const StageSettings& settings) {
@@ -59,7 +70,7 @@ void RunFrameStages(uint8_t* pixels, uint8_t* work, uint8_t* line, const FrameSh
 
   const color::ColorKernels colour = color::ChooseColorKernels();
   const int64_t w = shape.width;
-  const int32_t lines_per_block = static_cast<int32_t>(std::max<int64_t>(1, kBlockBytes / (5 * w)));
+  const int32_t lines_per_block = LinesPerBlock(shape.width);
   const int64_t pairs = pixels_total / 2;
   for (int32_t y = 0; y < shape.height; y += lines_per_block) {
     const int32_t end = static_cast<int32_t>(std::min<int64_t>(shape.height, int64_t{y} + lines_per_block));

@@ -17,7 +17,11 @@ struct FrameShape {
   bool rgb;  // 3 bytes a pixel (B, G, R); otherwise packed 4:2:2 (Y0 U Y1 V)
 };
 
-// Bytes of the line buffer RunFrameStages needs for frames `width` wide.
+// Lines of a block: the engine runs every stage on one block before the next.
+int32_t LinesPerBlock(int32_t width);
+
+// Bytes of the buffer of compact luma lines RunFrameStages needs for frames
+// `width` wide: one block of lines.
 size_t LineBufferBytes(int32_t width);
 
 // In place on `pixels`. An RGB frame goes through `work`, W*H*2 bytes, which

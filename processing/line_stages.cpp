@@ -25,9 +25,24 @@ size_t LineStages::Corrected(int32_t y) const {
   return static_cast<size_t>(std::clamp<int64_t>(correct_limit_ - y * width_, 0, width_));
 }
 
-void LineStages::RunOnLine(uint8_t* luma, size_t corrected) const {
+void LineStages::GatherLine(const uint8_t* yuy2, uint8_t* luma, int32_t y) const {
+  const size_t corrected = Corrected(y);
+  if (corrected == static_cast<size_t>(width_)) return kernels.gather_correct(yuy2, luma, corrected, correction_);
+  kernels.gather(yuy2, luma, static_cast<size_t>(width_));
   if (corrected != 0) kernels.correct(luma, corrected, correction_);
-  for (int i = 0; i < step_count; ++i) kernels.echo(luma, static_cast<size_t>(width_), steps_[i]);
+}
+
+void LineStages::CorrectBlock(uint8_t* luma, ptrdiff_t stride, int32_t first, int32_t count) const {
+  for (int32_t j = 0; j < count; ++j) {
+    const size_t corrected = Corrected(first + j);
+    if (corrected != 0) kernels.correct(luma + j * stride, corrected, correction_);
+  }
+}
+
+void LineStages::StepBlock(uint8_t* luma, ptrdiff_t stride, int32_t count) const {
+  for (int i = 0; i < step_count; ++i) {
+    for (int32_t j = 0; j < count; ++j) kernels.echo(luma + j * stride, static_cast<size_t>(width_), steps_[i]);
+  }
 }
 
 }  // namespace tev

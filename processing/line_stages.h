@@ -22,8 +22,14 @@ class LineStages {
   size_t Corrected(int32_t y) const;
   bool Idle() const { return correct_limit_ == 0 && step_count == 0; }
 
-  // The correction on its first `corrected` pixels, then every step.
-  void RunOnLine(uint8_t* luma, size_t corrected) const;
+  // Line y of a 4:2:2 frame to a compact line, corrected.
+  void GatherLine(const uint8_t* yuy2, uint8_t* luma, int32_t y) const;
+  // Lines first..first+count-1 of the frame, compact, `stride` bytes apart.
+  void CorrectBlock(uint8_t* luma, ptrdiff_t stride, int32_t first, int32_t count) const;
+  // Each step over all the lines before the next step, so that a step never
+  // reads bytes the one before has only just stored (a load that straddles
+  // pending stores waits for them).
+  void StepBlock(uint8_t* luma, ptrdiff_t stride, int32_t count) const;
 
   line::LineKernels kernels;
   // Steps that change something: |s| < W and m > 0.

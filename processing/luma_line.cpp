@@ -34,6 +34,10 @@ void CorrectLumaScalar(uint8_t* luma, size_t pixels, const LumaCorrection& corre
   for (size_t i = 0; i < pixels; ++i) luma[i] = correction.table[luma[i]];
 }
 
+void GatherCorrectLumaScalar(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
+  for (size_t i = 0; i < pixels; ++i) luma[i] = correction.table[yuy2[2 * i]];
+}
+
 // Walked away from the sources, so that each is read before it is written.
 void EchoLineScalar(uint8_t* luma, size_t width, const EchoLineStep& step) {
   const ptrdiff_t s = step.shift;
@@ -50,7 +54,8 @@ void EchoLineScalar(uint8_t* luma, size_t width, const EchoLineStep& step) {
 }
 
 LineKernels ChooseLineKernels() {
-  LineKernels kernels{GatherLumaScalar, ScatterLumaScalar, CorrectLumaScalar, EchoLineScalar};
+  LineKernels kernels{GatherLumaScalar, ScatterLumaScalar, CorrectLumaScalar, GatherCorrectLumaScalar,
+                      EchoLineScalar};
   if (CpuHas(kCpuSse2)) InitLineKernelsSse2(&kernels);
   if (CpuHas(kCpuAvx2)) InitLineKernelsAvx2(&kernels);
   if (CpuHas(kCpuAvx512Vbmi)) InitLineKernelsAvx512Vbmi(&kernels);

@@ -9,6 +9,9 @@
 #include "processing/luma_line_kernels.h"
 
 #pragma GCC target("avx2")
+// The lambdas below take and return vectors by value and are inlined; GCC's
+// ABI note about their never-used function-pointer forms is noise.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 #include "processing/luma_line_walk.h"
 
@@ -50,6 +53,13 @@ struct Halves {
 
 inline __m256i Join(__m256i even, __m256i odd) { return _mm256_or_si256(even, _mm256_slli_epi16(odd, 8)); }
 
+void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
+
+void GatherCorrectLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
+  GatherLuma(yuy2, luma, pixels);
+  CorrectLuma(luma, pixels, correction);
+}
+
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
   if (!correction.lanes) return CorrectLumaScalar(luma, pixels, correction);
   const __m256i gain = _mm256_set1_epi16(correction.gain), offset = _mm256_set1_epi16(correction.biased_offset);
@@ -65,31 +75,52 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
   CorrectLumaScalar(luma + i, pixels - i, correction);
 }
 
-template <bool kSubtract, bool kSaturate>
+// Up to m = 127 the gain fits the signed byte of a multiply-add, which forms
+// Ye * m and Yo * m in one instruction each, k in their high bytes; beyond,
+// each half goes through a multiply-high (held at 255 past m = 256).
+enum class Gain { kByte, kWord, kWide };
+
+template <bool kSubtract, Gain kGain>
 void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
   const EchoRun run = EchoRunOf(luma, width, step.shift);
   if (run.count < 32) return EchoLineScalar(luma, width, step);
   const __m256i gain = _mm256_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm256_set1_epi16(255);
-  auto scale = [&](__m256i high) {
-    const __m256i k = _mm256_mulhi_epu16(high, gain);
-    return kSaturate ? _mm256_min_epu16(k, limit) : k;
+  const __m256i even_weight = _mm256_set1_epi16(static_cast<int16_t>(step.gain & 0xFF));
+  const __m256i odd_weight = _mm256_set1_epi16(static_cast<int16_t>((step.gain & 0xFF) << 8));
+  const __m256i high = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));
+  auto scale = [&](__m256i words) {
+    const __m256i k = _mm256_mulhi_epu16(words, gain);
+    return kGain == Gain::kWide ? _mm256_min_epu16(k, limit) : k;
   };
   WalkEchoRun<32>(run, [](const uint8_t* p) { return Load(p); },
                   [&](__m256i source, __m256i pixels) {
-                    const Halves h(source);
-                    const __m256i k = Join(scale(h.even), scale(h.odd));
+                    __m256i k;
+                    if (kGain == Gain::kByte) {
+                      const __m256i even = _mm256_maddubs_epi16(source, even_weight);
+                      const __m256i odd = _mm256_maddubs_epi16(source, odd_weight);
+                      k = _mm256_or_si256(_mm256_srli_epi16(even, 8), _mm256_and_si256(odd, high));
+                    } else {
+                      const Halves h(source);
+                      k = Join(scale(h.even), scale(h.odd));
+                    }
                     return kSubtract ? _mm256_subs_epu8(pixels, k) : _mm256_adds_epu8(pixels, k);
                   },
                   [](uint8_t* p, auto v) { Store(p, v); });
 }
 
+template <bool kSubtract>
+void EchoFor(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  if (step.gain <= 127) return EchoLine<kSubtract, Gain::kByte>(luma, width, step);
+  if (step.gain <= 256) return EchoLine<kSubtract, Gain::kWord>(luma, width, step);
+  EchoLine<kSubtract, Gain::kWide>(luma, width, step);
+}
+
 void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  if (step.subtract) return step.gain > 256 ? EchoLine<true, true>(luma, width, step) : EchoLine<true, false>(luma, width, step);
-  return step.gain > 256 ? EchoLine<false, true>(luma, width, step) : EchoLine<false, false>(luma, width, step);
+  return step.subtract ? EchoFor<true>(luma, width, step) : EchoFor<false>(luma, width, step);
 }
 
 }  // namespace
 
-void InitLineKernelsAvx2(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, Echo}; }
+void InitLineKernelsAvx2(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, GatherCorrectLuma, Echo}; }
 
 }  // namespace tev::line

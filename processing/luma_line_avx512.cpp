@@ -7,9 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "processing/brightness_contrast_kernels.h"
 #include "processing/luma_line_kernels.h"
 
 #pragma GCC target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi")
+// The lambdas below take and return vectors by value and are inlined; GCC's
+// ABI note about their never-used function-pointer forms is noise.
+#pragma GCC diagnostic ignored "-Wpsabi"
+// GCC 12's header passes an undefined vector as the unused merge source of
+// the word-to-byte truncation, and then warns about it.
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 #include "processing/luma_line_walk.h"
 
@@ -35,24 +43,52 @@ struct Lookup {
 
 constexpr int kHighOrLow = 0xEA;  // ternary logic: (a & b) | c
 
-// Words to their low bytes and back: one instruction each way per 32 pixels.
-void GatherLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels) {
+// The first n (< 32) pixels of a block of 32.
+inline __mmask32 FirstPixels(size_t n) { return n == 0 ? 0 : ~0U >> (32 - n); }
+
+// Words to their low bytes and back: one instruction each way per 32 pixels,
+// `map` applied to the words on the way in. The last part block is masked.
+template <class Map>
+inline void GatherWith(const uint8_t* yuy2, uint8_t* luma, size_t pixels, Map map) {
   size_t i = 0;
   for (; i + 32 <= pixels; i += 32) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i), _mm512_cvtepi16_epi8(Load(yuy2 + 2 * i)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i), _mm512_cvtepi16_epi8(map(Load(yuy2 + 2 * i))));
   }
-  GatherLumaScalar(yuy2 + 2 * i, luma + i, pixels - i);
+  const __mmask32 rest = FirstPixels(pixels - i);
+  _mm256_mask_storeu_epi8(luma + i, rest, _mm512_cvtepi16_epi8(map(_mm512_maskz_loadu_epi16(rest, yuy2 + 2 * i))));
+}
+
+void GatherLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels) {
+  GatherWith(yuy2, luma, pixels, [](__m512i words) { return words; });
+}
+
+void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
+
+// The 4:2:2 words are the lanes of the correction's lane rule already.
+void GatherCorrectLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
+  if (!correction.lanes) {
+    GatherLuma(yuy2, luma, pixels);
+    return CorrectLuma(luma, pixels, correction);
+  }
+  const __m512i gain = _mm512_set1_epi16(correction.gain), offset = _mm512_set1_epi16(correction.biased_offset);
+  const __m512i bias = _mm512_set1_epi16(static_cast<int16_t>(brightness::kLaneBias));
+  GatherWith(yuy2, luma, pixels, [&](__m512i words) {
+    return _mm512_subs_epu16(_mm512_adds_epi16(_mm512_mulhi_epu16(_mm512_slli_epi16(words, 8), gain), offset), bias);
+  });
 }
 
 void ScatterLuma(const uint8_t* luma, uint8_t* yuy2, size_t pixels) {
   const __m512i chroma = _mm512_set1_epi16(static_cast<int16_t>(0xFF00));
+  auto merged = [&](const uint8_t* from, __m512i pixels_there) {
+    const __m512i words = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
+    return _mm512_ternarylogic_epi32(pixels_there, chroma, words, kHighOrLow);
+  };
   size_t i = 0;
-  for (; i + 32 <= pixels; i += 32) {
-    const __m512i words = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma + i)));
-    uint8_t* out = yuy2 + 2 * i;
-    Store(out, _mm512_ternarylogic_epi32(Load(out), chroma, words, kHighOrLow));
-  }
-  ScatterLumaScalar(luma + i, yuy2 + 2 * i, pixels - i);
+  for (; i + 32 <= pixels; i += 32) Store(yuy2 + 2 * i, merged(luma + i, Load(yuy2 + 2 * i)));
+  const __mmask32 rest = FirstPixels(pixels - i);
+  const __m512i words = _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(rest, luma + i));
+  const __m512i there = _mm512_maskz_loadu_epi16(rest, yuy2 + 2 * i);
+  _mm512_mask_storeu_epi16(yuy2 + 2 * i, rest, _mm512_ternarylogic_epi32(there, chroma, words, kHighOrLow));
 }
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
@@ -64,39 +100,64 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
 }
 
 // k by 16-bit multiplies (a table lookup by two-register byte permutes is
-// slower on some CPUs). Up to m = 256 the odd pixels' product Yo * m fits a
-// word, whose high byte is then k in place; beyond, both halves go through a
-// multiply-high and are held at 255.
-template <bool kSubtract, bool kSaturate>
-void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  const EchoRun run = EchoRunOf(luma, width, step.shift);
-  if (run.count < 64) return EchoLineScalar(luma, width, step);
-  const __m512i gain = _mm512_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm512_set1_epi16(255);
-  const __m512i high = _mm512_set1_epi16(static_cast<int16_t>(0xFF00));
-  auto scaled = [&](__m512i source) {
+// slower on some CPUs). Up to m = 127 the gain fits the signed byte of a
+// multiply-add, which forms Ye * m and Yo * m in one instruction each; up to
+// 256 the odd product Yo * m still fits a word, whose high byte is then k in
+// place; beyond, both halves go through a multiply-high and are held at 255.
+enum class Gain { kByte, kWord, kWide };
+
+template <Gain kGain>
+struct Scale {
+  explicit Scale(uint16_t m)
+      : gain(_mm512_set1_epi16(static_cast<int16_t>(m))),
+        even_weight(_mm512_set1_epi16(static_cast<int16_t>(m & 0xFF))),
+        odd_weight(_mm512_set1_epi16(static_cast<int16_t>((m & 0xFF) << 8))),
+        high(_mm512_set1_epi16(static_cast<int16_t>(0xFF00))),
+        limit(_mm512_set1_epi16(255)) {}
+
+  __m512i operator()(__m512i source) const {
+    if (kGain == Gain::kByte) {
+      const __m512i even = _mm512_maddubs_epi16(source, even_weight), odd = _mm512_maddubs_epi16(source, odd_weight);
+      return _mm512_ternarylogic_epi32(odd, high, _mm512_srli_epi16(even, 8), kHighOrLow);
+    }
     const __m512i even = _mm512_mulhi_epu16(_mm512_slli_epi16(source, 8), gain);
-    if (kSaturate) {
+    if (kGain == Gain::kWide) {
       const __m512i odd = _mm512_mulhi_epu16(_mm512_and_si512(source, high), gain);
       return _mm512_or_si512(_mm512_min_epu16(even, limit), _mm512_slli_epi16(_mm512_min_epu16(odd, limit), 8));
     }
     const __m512i odd = _mm512_mullo_epi16(_mm512_srli_epi16(source, 8), gain);
     return _mm512_ternarylogic_epi32(odd, high, even, kHighOrLow);
-  };
+  }
+
+  __m512i gain, even_weight, odd_weight, high, limit;
+};
+
+template <bool kSubtract, Gain kGain>
+void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  const EchoRun run = EchoRunOf(luma, width, step.shift);
+  if (run.count < 64) return EchoLineScalar(luma, width, step);
+  const Scale<kGain> scale(step.gain);
   WalkEchoRun<64>(run, [](const uint8_t* p) { return Load(p); },
                   [&](__m512i source, __m512i pixels) {
-                    const __m512i k = scaled(source);
+                    const __m512i k = scale(source);
                     return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
                   },
                   [](uint8_t* p, auto v) { Store(p, v); });
 }
 
+template <bool kSubtract>
+void EchoFor(uint8_t* luma, size_t width, const EchoLineStep& step) {
+  if (step.gain <= 127) return EchoLine<kSubtract, Gain::kByte>(luma, width, step);
+  if (step.gain <= 256) return EchoLine<kSubtract, Gain::kWord>(luma, width, step);
+  EchoLine<kSubtract, Gain::kWide>(luma, width, step);
+}
+
 void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  if (step.subtract) return step.gain > 256 ? EchoLine<true, true>(luma, width, step) : EchoLine<true, false>(luma, width, step);
-  return step.gain > 256 ? EchoLine<false, true>(luma, width, step) : EchoLine<false, false>(luma, width, step);
+  return step.subtract ? EchoFor<true>(luma, width, step) : EchoFor<false>(luma, width, step);
 }
 
 }  // namespace
 
-void InitLineKernelsAvx512Vbmi(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, Echo}; }
+void InitLineKernelsAvx512Vbmi(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, GatherCorrectLuma, Echo}; }
 
 }  // namespace tev::line

@@ -34,6 +34,8 @@ struct LineKernels {
   void (*gather)(const uint8_t* yuy2, uint8_t* luma, size_t pixels);
   void (*scatter)(const uint8_t* luma, uint8_t* yuy2, size_t pixels);
   void (*correct)(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
+  // gather, then correct all `pixels`, in one pass where the level can.
+  void (*gather_correct)(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction);
   // One step in place on a line of `width` pixels.
   void (*echo)(uint8_t* luma, size_t width, const EchoLineStep& step);
 };
@@ -44,6 +46,7 @@ LineKernels ChooseLineKernels();
 void GatherLumaScalar(const uint8_t* yuy2, uint8_t* luma, size_t pixels);
 void ScatterLumaScalar(const uint8_t* luma, uint8_t* yuy2, size_t pixels);
 void CorrectLumaScalar(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
+void GatherCorrectLumaScalar(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction);
 void EchoLineScalar(uint8_t* luma, size_t width, const EchoLineStep& step);
 
 // Each overrides the entries it has.

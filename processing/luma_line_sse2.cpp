@@ -44,6 +44,13 @@ struct Halves {
 // Words of 0..255 back into bytes, the odd ones moved up.
 inline __m128i Join(__m128i even, __m128i odd) { return _mm_or_si128(even, _mm_slli_epi16(odd, 8)); }
 
+void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
+
+void GatherCorrectLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
+  GatherLuma(yuy2, luma, pixels);
+  CorrectLuma(luma, pixels, correction);
+}
+
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
   if (!correction.lanes) return CorrectLumaScalar(luma, pixels, correction);
   const __m128i gain = _mm_set1_epi16(correction.gain), offset = _mm_set1_epi16(correction.biased_offset);
@@ -84,6 +91,6 @@ void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
 
 }  // namespace
 
-void InitLineKernelsSse2(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, Echo}; }
+void InitLineKernelsSse2(LineKernels* kernels) { *kernels = {GatherLuma, ScatterLuma, CorrectLuma, GatherCorrectLuma, Echo}; }
 
 }  // namespace tev::line

@@ -41,12 +41,14 @@ inline void WalkEchoRun(const EchoRun& run, Load load, Result result, Store stor
   uint8_t* const first = run.first;
   if (run.backward) {
     size_t offset = run.count - kBytes;
+#pragma GCC unroll 4
     for (; offset >= partial + kBytes; offset -= kBytes) apply(first + offset);
     if (partial != 0) pair(first + offset, first);
     else apply(first + offset);
   } else {
     const size_t end = run.count - partial;
     size_t offset = 0;
+#pragma GCC unroll 4
     for (; offset + kBytes < end; offset += kBytes) apply(first + offset);
     if (partial != 0) pair(first + offset, first + run.count - kBytes);
     else apply(first + offset);

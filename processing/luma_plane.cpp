@@ -1,5 +1,8 @@
 #include "processing/luma_plane.h"
 
+#include <algorithm>
+
+#include "processing/line_engine.h"
 #include "processing/line_stages.h"
 
 namespace tev {
@@ -10,7 +13,12 @@ void ProcessLumaPlane(uint8_t* luma, ptrdiff_t stride, int32_t width, int32_t he
   if (!luma || width <= 0 || height <= 0) return;
   const LineStages stages(width, height, settings);
   if (stages.Idle()) return;
-  for (int32_t y = 0; y < height; ++y) stages.RunOnLine(luma + y * stride, stages.Corrected(y));
+  const int32_t lines = LinesPerBlock(width);
+  for (int32_t y = 0; y < height; y += lines) {
+    const int32_t count = std::min(lines, height - y);
+    stages.CorrectBlock(luma + y * stride, stride, y, count);
+    stages.StepBlock(luma + y * stride, stride, count);
+  }
 }
 
 }  // namespace tev

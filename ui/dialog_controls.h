@@ -9,21 +9,6 @@
 
 namespace tev {
 
-// A window handle that is attached and detached, never owned (the host's window).
-class WindowRef {
- public:
-  void Attach(HWND window) { window_ = window; }
-  HWND Detach() {
-    HWND window = window_;
-    window_ = nullptr;
-    return window;
-  }
-  HWND Handle() const { return window_; }
-
- private:
-  HWND window_ = nullptr;
-};
-
 class DialogControl {
  public:
   // Binds to the control `id` of `dialog`; an id the template lacks binds to nothing.
@@ -69,8 +54,9 @@ class SpinControl : public DialogControl {
   void SetBuddy(const DialogControl& buddy) const {
     Send(UDM_SETBUDDY, reinterpret_cast<WPARAM>(buddy.Handle()), 0);
   }
-  // Packed as UDM_SETRANGE wants it: maximum in the low word, minimum in the high word.
-  void SetRange(uint32_t packed) const { Send(UDM_SETRANGE, 0, static_cast<LPARAM>(packed)); }
+  void SetRange(int32_t minimum, int32_t maximum) const {
+    Send(UDM_SETRANGE32, static_cast<WPARAM>(minimum), static_cast<LPARAM>(maximum));
+  }
   // The control holds 16-bit positions: only the value's low 16 bits are passed.
   void SetPosition(int32_t value) const {
     Send(UDM_SETPOS, 0, MAKELPARAM(static_cast<WORD>(value & 0xFFFF), 0));

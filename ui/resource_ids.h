@@ -63,10 +63,6 @@
 #define IDC_STEP8_LEVEL_EDIT 5061
 #define IDC_STEP8_LEVEL_SPIN 5062
 
-// Spin ranges as UDM_SETRANGE packs them: maximum in the low word, minimum in the high word.
-#define SHIFT_SPIN_RANGE 0xFC1803E8
-#define PERCENT_SPIN_RANGE 0xFF9C0064
-
 #ifndef RC_INVOKED
 namespace tev {
 

@@ -12,6 +12,10 @@ namespace {
 
 constexpr DWORD kFlashPauseMs = 60;
 
+// What the spin controls offer: shifts in tenths of a percent, levels in percent.
+constexpr int32_t kShiftMinimum = -1000, kShiftMaximum = 1000;
+constexpr int32_t kPercentMinimum = -100, kPercentMaximum = 100;
+
 std::wstring Widen(const char* ascii) {
   std::wstring text;
   for (; *ascii; ++ascii) text.push_back(static_cast<wchar_t>(*ascii));
@@ -57,10 +61,10 @@ void SettingsDialog::ShowOrBringForward(HWND owner) {
   InitCommonControlsEx(&controls);
   // A stale handle from the host would make creation fail; an unowned
   // dialog is still usable.
-  parent_window_.Attach(owner && IsWindow(owner) ? owner : nullptr);
-  HWND window = CreateModeless(parent_window_.Handle());
+  owner_ = owner && IsWindow(owner) ? owner : nullptr;
+  HWND window = CreateModeless(owner_);
   if (!window) {
-    parent_window_.Detach();
+    owner_ = nullptr;
     return;
   }
   ShowWindow(window, SW_SHOW);
@@ -103,14 +107,14 @@ BOOL SettingsDialog::OnInitDialog() {
   for (int step = 1; step <= kStepCount; ++step) {
     StepControls& row = Row(step);
     row.shift_spin.SetBuddy(row.shift_edit);
-    row.shift_spin.SetRange(SHIFT_SPIN_RANGE);
+    row.shift_spin.SetRange(kShiftMinimum, kShiftMaximum);
     row.level_spin.SetBuddy(row.level_edit);
-    row.level_spin.SetRange(PERCENT_SPIN_RANGE);
+    row.level_spin.SetRange(kPercentMinimum, kPercentMaximum);
   }
   brightness_spin_.SetBuddy(brightness_edit_);
-  brightness_spin_.SetRange(PERCENT_SPIN_RANGE);
+  brightness_spin_.SetRange(kPercentMinimum, kPercentMaximum);
   contrast_spin_.SetBuddy(contrast_edit_);
-  contrast_spin_.SetRange(PERCENT_SPIN_RANGE);
+  contrast_spin_.SetRange(kPercentMinimum, kPercentMaximum);
   PostRefresh(RefreshAll);
   return TRUE;
 }
@@ -135,8 +139,7 @@ void SettingsDialog::PlaceWindow() {
   const bool out_of_sight = static_cast<int64_t>(x) + width <= 0 || static_cast<int64_t>(y) + height <= 0;
   if (unsaved || beyond_screen || out_of_sight) {
     RECT host{0, 0, screen_width, screen_height};
-    HWND owner = parent_window_.Handle();
-    if (!owner || !GetWindowRect(owner, &host)) host = RECT{0, 0, screen_width, screen_height};
+    if (!owner_ || !GetWindowRect(owner_, &host)) host = RECT{0, 0, screen_width, screen_height};
     x = dialog.left + Centre(host.left, host.right) - Centre(dialog.left, dialog.right);
     y = dialog.top + Centre(host.top, host.bottom) - Centre(dialog.top, dialog.bottom);
     if (x + width >= screen_width) x = screen_width - width;
@@ -181,13 +184,13 @@ void SettingsDialog::OnVScroll(int code, int position, HWND source) {
   for (int step = 1; step <= kStepCount; ++step) {
     if (source == Row(step).shift_spin.Handle()) {
       store_.SetSetting(StepShiftIndex(step), position);
-      FormatShiftText(step);
+      ShowShift(step);
     }
   }
   for (int step = 1; step <= kStepCount; ++step) {
     if (source == Row(step).level_spin.Handle()) {
       store_.SetSetting(StepLevelIndex(step), position);
-      FormatLevelText(step);
+      ShowLevel(step);
     }
   }
   if (source == brightness_spin_.Handle()) {
@@ -247,7 +250,7 @@ void SettingsDialog::OnDestroy() {
 }
 
 void SettingsDialog::PostNcDestroy() {
-  parent_window_.Detach();
+  owner_ = nullptr;
   // Window handles are reused by the system: forget the dead ones.
   steps_.fill(StepControls{});
   proc_enable_ = corr_enable_ = freeze_ = CheckBox{};
@@ -280,8 +283,8 @@ void SettingsDialog::ReloadAll() {
     row.enable.SetCheckState(store_.Setting(StepEnableIndex(step)) != 0 ? BST_CHECKED : BST_UNCHECKED);
     row.shift_spin.SetPosition(store_.Setting(StepShiftIndex(step)));
     row.level_spin.SetPosition(store_.Setting(StepLevelIndex(step)));
-    FormatShiftText(step);
-    FormatLevelText(step);
+    ShowShift(step);
+    ShowLevel(step);
   }
   ShowChannelName();
   ShowBrightness();
@@ -319,11 +322,11 @@ void SettingsDialog::UpdateEnabledStates() {
   }
 }
 
-void SettingsDialog::FormatShiftText(int step) {
+void SettingsDialog::ShowShift(int step) {
   Row(step).shift_edit.SetText(ShiftText(store_.Setting(StepShiftIndex(step))).c_str());
 }
 
-void SettingsDialog::FormatLevelText(int step) {
+void SettingsDialog::ShowLevel(int step) {
   Row(step).level_edit.SetText(LevelText(store_.Setting(StepLevelIndex(step))).c_str());
 }
 

@@ -75,13 +75,13 @@ class SettingsDialog : public DialogFrame {
   void ShowBrightness();
   void ShowContrast();
   void UpdateEnabledStates();
-  void FormatShiftText(int step);
-  void FormatLevelText(int step);
+  void ShowShift(int step);
+  void ShowLevel(int step);
   StepControls& Row(int step) { return steps_[step - 1]; }
 
   SettingsStore& store_;
   Pipeline& pipeline_;
-  WindowRef parent_window_;
+  HWND owner_ = nullptr;  // the host window that owns the dialog, while it exists
   AboutDialog about_;
   std::array<StepControls, kStepCount> steps_;
   CheckBox proc_enable_;

@@ -13,6 +13,7 @@
 
 #include "processing/brightness_contrast_kernels.h"
 #include "processing/cpu_features.h"
+#include "tests/native/cpu_levels.h"
 
 namespace tev {
 namespace {
@@ -210,8 +211,9 @@ TEST(BrightnessContrast, LaneKernelsAreExactUpToTheirLimits) {
   EXPECT_FALSE(brightness::FitsLanes({256, -32513}));
 }
 
-// Every fast path against the scalar definition, on random frames of many
-// sizes and random settings: in range, just outside it and far outside.
+// The public function at every CPU level against the scalar definition, on
+// random frames of many sizes and random settings: in range, just outside it
+// and far outside.
 TEST(BrightnessContrast, FastPathsMatchTheScalarDefinition) {
   std::mt19937 rng(20240607);
   auto setting = [&rng]() -> int32_t {
@@ -232,18 +234,14 @@ TEST(BrightnessContrast, FastPathsMatchTheScalarDefinition) {
       AdjustBrightnessContrastScalar(reference.data(), &reference.format, brightness, contrast);
       for (size_t i = 1; i < input.size(); i += 2) ASSERT_EQ(reference.data()[i], input.bytes[kGuard + i]);
 
-      GuardedFrame fast = input;
-      AdjustBrightnessContrast(fast.data(), &fast.format, brightness, contrast);
-      ASSERT_EQ(fast.bytes, reference.bytes);
-      ASSERT_TRUE(fast.GuardsIntact());
-
-      const LumaMap map = LumaMapFor(brightness, contrast);
-      if (!brightness::FitsLanes(map)) continue;
-      for (const LanePath& path : kLanePaths) {
-        if (!path.available) continue;
-        GuardedFrame lanes = input;
-        path.kernel(lanes.data(), static_cast<size_t>(width * height / 4) * 8, map);
-        ASSERT_EQ(lanes.bytes, reference.bytes) << path.name;
+      for (const CpuLevel& level : CpuLevels()) {
+        GuardedFrame fast = input;
+        {
+          ScopedCpuLevel scoped(level);
+          AdjustBrightnessContrast(fast.data(), &fast.format, brightness, contrast);
+        }
+        ASSERT_EQ(fast.bytes, reference.bytes) << level.name;
+        ASSERT_TRUE(fast.GuardsIntact()) << level.name;
       }
     }
   }

@@ -1,5 +1,6 @@
 // The colour conversions: the worked values, greys, the unpaired last pixel,
-// and every instruction set's kernel byte for byte against the scalar rows.
+// and the public functions at every CPU level byte for byte against the
+// scalar rows.
 #include "processing/color_convert.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,7 @@
 #include <vector>
 
 #include "processing/color_convert_kernels.h"
-#include "processing/cpu_features.h"
+#include "tests/native/cpu_levels.h"
 
 namespace tev {
 namespace {
@@ -44,42 +45,18 @@ std::vector<uint8_t> Repeat(const std::vector<uint8_t>& unit, size_t times) {
   return out;
 }
 
-// The public functions and, through the same wrapper, every row kernel the
-// machine can run: SSE2 is tried also where wider paths exist.
-struct Path {
-  const char* name;
-  color::Rgb24ToYuy2Row forward;
-  color::Yuy2ToRgb24Row inverse;
-  bool available;
-};
-const Path kPaths[] = {
-    {"scalar", color::Rgb24ToYuy2RowScalar, color::Yuy2ToRgb24RowScalar, true},
-    {"SSE2", color::Rgb24ToYuy2RowSse2, color::Yuy2ToRgb24RowSse2, true},
-    {"SSSE3", color::Rgb24ToYuy2RowSsse3, color::Yuy2ToRgb24RowSsse3, CpuHas(kCpuSsse3)},
-    {"AVX2", color::Rgb24ToYuy2RowAvx2, color::Yuy2ToRgb24RowAvx2, CpuHas(kCpuAvx2)},
-    {"AVX-512 VBMI", color::Rgb24ToYuy2RowAvx512Vbmi, color::Yuy2ToRgb24RowAvx512Vbmi, CpuHas(kCpuAvx512Vbmi)},
-};
-
-// Whole frames of `pairs` pairs through one path (null: the public functions).
-void Forward(const Path* path, const uint8_t* rgb, uint8_t* yuy2, int pixels) {
+// Whole frames of `pixels / 2` pairs through the public functions at one
+// CPU level (each level picks its own row kernels, scalar included).
+void Forward(const CpuLevel& level, const uint8_t* rgb, uint8_t* yuy2, int pixels) {
   const FrameFormat format{pixels, 1, 3, FrameKindRgb24, 0};
-  if (path) color::ConvertRgb24ToYuy2With(path->forward, rgb, yuy2, static_cast<size_t>(pixels / 2));
-  else ConvertRgb24ToYuy2(rgb, yuy2, &format);
+  ScopedCpuLevel scoped(level);
+  ConvertRgb24ToYuy2(rgb, yuy2, &format);
 }
-void Inverse(const Path* path, const uint8_t* yuy2, uint8_t* rgb, int pixels) {
+void Inverse(const CpuLevel& level, const uint8_t* yuy2, uint8_t* rgb, int pixels) {
   const FrameFormat format{pixels, 1, 3, FrameKindRgb24, 0};
-  if (path) color::ConvertYuy2ToRgb24With(path->inverse, yuy2, rgb, static_cast<size_t>(pixels / 2));
-  else ConvertYuy2ToRgb24(yuy2, rgb, &format);
+  ScopedCpuLevel scoped(level);
+  ConvertYuy2ToRgb24(yuy2, rgb, &format);
 }
-
-std::vector<const Path*> AllPaths() {
-  std::vector<const Path*> paths = {nullptr};
-  for (const Path& path : kPaths) {
-    if (path.available) paths.push_back(&path);
-  }
-  return paths;
-}
-const char* NameOf(const Path* path) { return path ? path->name : "public"; }
 
 TEST(ColorConvert, WorkedPairs) {
   struct Row {
@@ -104,8 +81,8 @@ TEST(ColorConvert, WorkedPairs) {
     const std::vector<uint8_t> back = Repeat({row.back_first.b, row.back_first.g, row.back_first.r,
                                               row.back_second.b, row.back_second.g, row.back_second.r},
                                              kPairs);
-    for (const Path* path : AllPaths()) {
-      SCOPED_TRACE(testing::Message() << NameOf(path) << ", pair " << int{row.first.b} << "," << int{row.first.g}
+    for (const CpuLevel& path : CpuLevels()) {
+      SCOPED_TRACE(testing::Message() << path.name << ", pair " << int{row.first.b} << "," << int{row.first.g}
                                       << "," << int{row.first.r} << " / " << int{row.second.b} << ","
                                       << int{row.second.g} << "," << int{row.second.r});
       std::vector<uint8_t> converted(yuy2.size()), restored(rgb.size());
@@ -130,10 +107,10 @@ TEST(ColorConvert, DecodingAloneExpandsNoRange) {
     const std::vector<uint8_t> yuy2 = Repeat({row.yuy2[0], row.yuy2[1], row.yuy2[2], row.yuy2[3]}, kPairs);
     const std::vector<uint8_t> rgb =
         Repeat({row.first.b, row.first.g, row.first.r, row.second.b, row.second.g, row.second.r}, kPairs);
-    for (const Path* path : AllPaths()) {
+    for (const CpuLevel& path : CpuLevels()) {
       std::vector<uint8_t> out(rgb.size());
       Inverse(path, yuy2.data(), out.data(), 2 * kPairs);
-      EXPECT_EQ(out, rgb) << NameOf(path) << ", " << int{row.yuy2[0]} << " " << int{row.yuy2[1]} << " "
+      EXPECT_EQ(out, rgb) << path.name << ", " << int{row.yuy2[0]} << " " << int{row.yuy2[1]} << " "
                           << int{row.yuy2[2]} << " " << int{row.yuy2[3]};
     }
   }
@@ -145,15 +122,15 @@ TEST(ColorConvert, EveryGreyComesBackUnchanged) {
   std::shuffle(greys.begin(), greys.end(), std::mt19937(3));
   std::vector<uint8_t> rgb;
   for (uint8_t grey : greys) rgb.insert(rgb.end(), {grey, grey, grey});
-  for (const Path* path : AllPaths()) {
+  for (const CpuLevel& path : CpuLevels()) {
     std::vector<uint8_t> yuy2(2 * 256), back(rgb.size());
     Forward(path, rgb.data(), yuy2.data(), 256);
     for (int i = 0; i < 256; ++i) {
-      ASSERT_EQ(yuy2[2 * i], greys[i]) << NameOf(path) << ", pixel " << i;
-      ASSERT_EQ(yuy2[2 * i + 1], 128) << NameOf(path) << ", pixel " << i;
+      ASSERT_EQ(yuy2[2 * i], greys[i]) << path.name << ", pixel " << i;
+      ASSERT_EQ(yuy2[2 * i + 1], 128) << path.name << ", pixel " << i;
     }
     Inverse(path, yuy2.data(), back.data(), 256);
-    EXPECT_EQ(back, rgb) << NameOf(path);
+    EXPECT_EQ(back, rgb) << path.name;
   }
 }
 
@@ -176,8 +153,8 @@ TEST(ColorConvert, EveryKernelMatchesTheScalarRowsOnRandomFrames) {
     color::Rgb24ToYuy2RowScalar(rgb.data(), want_yuy2.data(), pairs);
     color::Yuy2ToRgb24RowScalar(yuy2.data(), want_rgb.data(), pairs);
 
-    for (const Path* path : AllPaths()) {
-      SCOPED_TRACE(testing::Message() << NameOf(path) << ", " << pixels << " pixels");
+    for (const CpuLevel& path : CpuLevels()) {
+      SCOPED_TRACE(testing::Message() << path.name << ", " << pixels << " pixels");
       const std::vector<uint8_t> rgb_in = rgb, yuy2_in = yuy2;
       Guarded got_yuy2(yuy2_size, 0xEE), got_rgb(rgb_size, 0xDD);
       Forward(path, rgb.data(), got_yuy2.data(), pixels);
@@ -211,12 +188,12 @@ TEST(ColorConvert, EveryKernelMatchesTheScalarRowsOnEveryChromaPair) {
   std::vector<uint8_t> want_rgb(rgb.size()), want_yuy2(yuy2.size());
   color::Yuy2ToRgb24RowScalar(yuy2.data(), want_rgb.data(), kPairs);
   color::Rgb24ToYuy2RowScalar(rgb.data(), want_yuy2.data(), kPairs);
-  for (const Path* path : AllPaths()) {
+  for (const CpuLevel& path : CpuLevels()) {
     std::vector<uint8_t> got_rgb(rgb.size()), got_yuy2(yuy2.size());
     Inverse(path, yuy2.data(), got_rgb.data(), 2 * kPairs);
     Forward(path, rgb.data(), got_yuy2.data(), 2 * kPairs);
-    EXPECT_TRUE(got_rgb == want_rgb) << NameOf(path);
-    EXPECT_TRUE(got_yuy2 == want_yuy2) << NameOf(path);
+    EXPECT_TRUE(got_rgb == want_rgb) << path.name;
+    EXPECT_TRUE(got_yuy2 == want_yuy2) << path.name;
   }
 }
 

@@ -16,7 +16,7 @@ class GuardedFrame {
  public:
   GuardedFrame(const std::vector<uint8_t>& frame, size_t misalign, uint8_t fill)
       : bytes_(128 + misalign + frame.size(), fill), start_(64 + misalign), size_(frame.size()), fill_(fill) {
-    std::memcpy(data(), frame.data(), size_);
+    if (size_ != 0) std::memcpy(data(), frame.data(), size_);
     ASAN_POISON_MEMORY_REGION(bytes_.data(), start_);
     ASAN_POISON_MEMORY_REGION(data() + size_, 64);
   }
