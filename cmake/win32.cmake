@@ -29,9 +29,9 @@ add_dependencies(tevhost ZRL_TEVPlugin)
 
 # tev.exe, the user's program, the same sources as the native tev.
 file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
-add_executable(tev ${TEV_APP_SOURCES})
-target_include_directories(tev PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/host-include)
-target_link_libraries(tev PRIVATE tev_core ${TEV_STATIC_RUNTIME})
+add_executable(tev ${TEV_APP_SOURCES} ${CMAKE_SOURCE_DIR}/host/frame_io.cpp)
+target_include_directories(tev PRIVATE ${CMAKE_SOURCE_DIR} /usr/include/stb ${CMAKE_BINARY_DIR}/host-include)
+target_link_libraries(tev PRIVATE tev_estimate tev_core ${TEV_STATIC_RUNTIME})
 
 # GoogleTest built for MinGW from Debian's sources.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
@@ -72,6 +72,7 @@ list(FILTER TEV_DEMO_SOURCES EXCLUDE REGEX "_main\\.cpp$")
 foreach(host_test tev_host_test tev_host_gui_test)
   if(TARGET ${host_test})
     target_sources(${host_test} PRIVATE ${TEV_DEMO_SOURCES} ${CMAKE_SOURCE_DIR}/host/frame_io.cpp)
+    target_link_libraries(${host_test} PRIVATE tev_estimate)
     target_include_directories(${host_test} PRIVATE /usr/include/stb)
   endif()
 endforeach()
