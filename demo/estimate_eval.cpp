@@ -156,6 +156,7 @@ std::string RunEstimateEval(const EstimateEvalOptions& options) {
       Case c = RandomCase(klass, rng);
       const Picture& picture = pictures[(n + rng() % pictures.size()) % pictures.size()];
       c.picture = picture.name;
+      if (!options.only_class.empty() && options.only_class != klass) continue;
       std::vector<uint8_t> ghost = picture.yuy2;
       if (!c.model.echoes.empty()) ApplyChannelYuy2(c.model, ghost, kWidth, kHeight);
       if (c.noise > 0) {

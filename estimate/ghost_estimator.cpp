@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "processing/brightness_contrast.h"
@@ -19,10 +20,13 @@ constexpr int kMinEdgeSamples = 200;
 constexpr int kEdgeStep = 8;  // levels between neighbours that make an edge sample
 // The echo floor: taps below this many robust deviations of the picture's own
 // estimate noise, or below an absolute 1 %, are not echoes.
-constexpr double kFloorDeviations = 5.5;
-constexpr double kFloorAbsolute = 0.01;
-// Settings must beat processing off by this share of the criterion.
-constexpr double kWinMargin = 0.004;
+constexpr double kFloorDeviations = 3.5;
+constexpr double kFloorAbsolute = 0.008;
+// An echo's correlation must stand this many standard errors clear of the
+// spread between blocks of the picture.
+constexpr double kMinConsistency = 4.0;
+// Settings must leave at most this share of the ghost's correlation.
+constexpr double kWinShare = 0.5;
 
 struct Geometry {
   int width, height;
@@ -92,71 +96,131 @@ double NoiseSigma(const LumaFrame& f) {
   return std::sqrt(M_PI / 2) * sum / count;
 }
 
-// The autocorrelation of the whitened, differentiated lines of every frame,
-// lags 0..lags, less what white noise of `sigma` contributes.
-std::vector<double> WhitenedAutocorrelation(const std::vector<LumaFrame>& frames, const Geometry& g, double sigma,
-                                            int& edge_samples) {
-  const int n = g.width - 1;
+// The differentiated lines through the short whitener, one row of width-1
+// samples per line of every frame.
+struct Whitened {
+  int samples = 0;  // per line
+  int lines = 0;
+  std::vector<float> w;
+  const float* Line(int y) const { return &w[static_cast<size_t>(y) * samples]; }
+};
+
+// The ghost is the same on every line, so any mix of lines keeps it as it
+// is: the mean of kMeanLines neighbouring lines keeps the ghost and the
+// picture's vertical edges and cuts the noise by the square root.
+constexpr int kMeanLines = 4;
+
+struct Rows {
+  int width = 0;
+  int count = 0;
+  std::vector<float> v;
+  const float* Row(int y) const { return &v[static_cast<size_t>(y) * width]; }
+};
+
+void AppendMeanRows(const uint8_t* luma, int width, int height, Rows& rows) {
+  rows.width = width;
+  for (int y = 0; y + kMeanLines <= height; y += kMeanLines) {
+    const size_t at = rows.v.size();
+    rows.v.resize(at + width, 0.0f);
+    float* out = &rows.v[at];
+    for (int i = 0; i < kMeanLines; ++i) {
+      const uint8_t* row = luma + static_cast<size_t>(y + i) * width;
+      for (int x = 0; x < width; ++x) out[x] += row[x];
+    }
+    for (int x = 0; x < width; ++x) out[x] *= 1.0f / kMeanLines;
+    ++rows.count;
+  }
+}
+
+std::vector<double> Whitener(const Rows& rows, double sigma) {
+  const int n = rows.width - 1;
   std::vector<double> rd(kWhiteningOrder + 1, 0.0);
   std::vector<float> d(n);
-  edge_samples = 0;
-  for (const LumaFrame& f : frames)
-    for (int y = 0; y < g.height; ++y) {
-      const uint8_t* row = &f.pixels[static_cast<size_t>(y) * g.width];
-      for (int x = 0; x < n; ++x) {
-        d[x] = static_cast<float>(row[x + 1] - row[x]);
-        if (std::abs(row[x + 1] - row[x]) >= kEdgeStep) ++edge_samples;
-      }
-      for (int k = 0; k <= kWhiteningOrder; ++k) {
-        double s = 0;
-        for (int x = 0; x + k < n; ++x) s += d[x] * d[x + k];
-        rd[k] += s;
-      }
+  for (int y = 0; y < rows.count; ++y) {
+    const float* row = rows.Row(y);
+    for (int x = 0; x < n; ++x) d[x] = row[x + 1] - row[x];
+    for (int k = 0; k <= kWhiteningOrder; ++k) {
+      double s = 0;
+      for (int x = 0; x + k < n; ++x) s += d[x] * d[x + k];
+      rd[k] += s;
     }
-  // White noise through the difference: 2 sigma^2 at lag 0, -sigma^2 at lag 1.
-  const double samples = static_cast<double>(frames.size()) * g.height * n;
-  std::vector<double> clean = rd;
-  clean[0] -= std::min(0.5 * rd[0], 2 * sigma * sigma * samples);
-  clean[1] += std::min(0.5 * rd[0], sigma * sigma * samples);
-  const std::vector<double> a = Levinson(clean, kWhiteningOrder);
+  }
+  // The whitener is fitted to the picture without its noise, so that it
+  // flattens the picture's own spectrum; an overestimated noise (texture
+  // taken for noise) would leave no valid spectrum, so the share taken out
+  // shrinks until the predictor is tame.
+  const double noise = sigma * sigma / kMeanLines * rows.count * n;
+  for (double share : {1.0, 0.7, 0.5, 0.3, 0.0}) {
+    std::vector<double> clean = rd;
+    clean[0] -= 2 * share * noise;
+    clean[1] += share * noise;
+    if (!(clean[0] > 0.2 * rd[0])) continue;
+    std::vector<double> a = Levinson(clean, kWhiteningOrder);
+    double gain = 0;
+    for (double v : a) gain += std::fabs(v);
+    if (gain < 3) return a;
+  }
+  return Levinson(rd, kWhiteningOrder);
+}
 
-  std::vector<double> r(g.lags + 1, 0.0);
-  std::vector<float> w(n);
-  std::vector<double> line_r(g.lags + 1);
-  for (const LumaFrame& f : frames)
-    for (int y = 0; y < g.height; ++y) {
-      const uint8_t* row = &f.pixels[static_cast<size_t>(y) * g.width];
-      for (int x = 0; x < n; ++x) d[x] = static_cast<float>(row[x + 1] - row[x]);
-      for (int x = 0; x < n; ++x) {
-        double s = 0;
-        for (int i = 0; i <= kWhiteningOrder && i <= x; ++i) s += a[i] * d[x - i];
-        w[x] = static_cast<float>(s);
-      }
-      for (int k = 0; k <= g.lags && k < n; ++k) {
-        float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-        int x = 0;
-        for (; x + 3 + k < n; x += 4) {
-          s0 += w[x] * w[x + k];
-          s1 += w[x + 1] * w[x + 1 + k];
-          s2 += w[x + 2] * w[x + 2 + k];
-          s3 += w[x + 3] * w[x + 3 + k];
-        }
-        for (; x + k < n; ++x) s0 += w[x] * w[x + k];
-        r[k] += static_cast<double>(s0) + s1 + s2 + s3;
-      }
+int EdgeSamples(const LumaFrame& f) {
+  int count = 0;
+  for (size_t i = 0; i + 1 < f.pixels.size(); ++i)
+    if (std::abs(f.pixels[i + 1] - f.pixels[i]) >= kEdgeStep && (i + 1) % f.width != 0) ++count;
+  return count;
+}
+
+void WhitenRows(const Rows& rows, const std::vector<double>& a, Whitened& out) {
+  const int n = rows.width - 1;
+  out.samples = n;
+  std::vector<float> d(n);
+  for (int y = 0; y < rows.count; ++y) {
+    const float* row = rows.Row(y);
+    for (int x = 0; x < n; ++x) d[x] = row[x + 1] - row[x];
+    const size_t at = out.w.size();
+    out.w.resize(at + n);
+    float* w = &out.w[at];
+    for (int x = 0; x < n; ++x) {
+      double s = 0;
+      for (int i = 0; i <= kWhiteningOrder && i <= x; ++i) s += a[i] * d[x - i];
+      w[x] = static_cast<float>(s);
     }
-  // The noise's share of the whitened lags near 0: sigma^2 times the
-  // autocorrelation of the whitener applied to the difference.
+    ++out.lines;
+  }
+}
+
+// Sum over the line of w[x] w[x + k], for x in [from, to).
+double LagProduct(const float* w, int n, int k, int from, int to) {
+  to = std::min(to, n - k);
+  float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  int x = from;
+  for (; x + 3 < to; x += 4) {
+    s0 += w[x] * w[x + k];
+    s1 += w[x + 1] * w[x + 1 + k];
+    s2 += w[x + 2] * w[x + 2 + k];
+    s3 += w[x + 3] * w[x + 3 + k];
+  }
+  for (; x < to; ++x) s0 += w[x] * w[x + k];
+  return static_cast<double>(s0) + s1 + s2 + s3;
+}
+
+// Autocorrelation at lags 0..max_lag over every line, less what white noise
+// of `sigma` leaves after the whitener near lag 0.
+std::vector<double> Autocorrelation(const Whitened& wh, int max_lag, double sigma, const std::vector<double>& a) {
+  std::vector<double> r(max_lag + 1, 0.0);
+  for (int y = 0; y < wh.lines; ++y)
+    for (int k = 0; k <= max_lag && k < wh.samples; ++k) r[k] += LagProduct(wh.Line(y), wh.samples, k, 0, wh.samples);
   std::vector<double> q(kWhiteningOrder + 2, 0.0);
   for (int i = 0; i <= kWhiteningOrder; ++i) {
     q[i] += a[i];
     q[i + 1] -= a[i];
   }
-  for (int k = 0; k < static_cast<int>(q.size()) && k <= g.lags; ++k) {
+  const double samples = static_cast<double>(wh.lines) * wh.samples;
+  for (int k = 0; k < static_cast<int>(q.size()) && k <= max_lag; ++k) {
     double acf = 0;
     for (size_t i = 0; i + k < q.size(); ++i) acf += q[i] * q[i + k];
-    const double share = sigma * sigma * samples * acf;
-    r[k] -= k == 0 ? std::min(share, 0.5 * r[0]) : std::clamp(share, -0.5 * r[0], 0.5 * r[0]);
+    const double share = sigma * sigma / kMeanLines * samples * acf;
+    r[k] -= k == 0 ? std::min(share, 0.5 * r[0]) : std::clamp(share, -0.25 * r[0], 0.25 * r[0]);
   }
   return r;
 }
@@ -166,14 +230,21 @@ std::vector<double> WhitenedAutocorrelation(const std::vector<LumaFrame>& frames
 // that may only look first_tap or more pixels back.
 std::vector<double> EchoTaps(const std::vector<double>& r, const Geometry& g) {
   const int n = g.lags - g.first_tap + 1;
-  std::vector<double> m(static_cast<size_t>(n) * n), b(n);
-  const double loading = 1e-4 * r[0];
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) m[static_cast<size_t>(i) * n + j] = r[std::abs(i - j)] + (i == j ? loading : 0.0);
-    b[i] = -r[g.first_tap + i];
-  }
+  std::vector<double> m, b;
   std::vector<double> h(g.last_tap + 1, 0.0);
-  if (!SolveSpd(m, b, n)) return h;
+  // A little loading keeps the system well posed; more only when the noise
+  // correction has left it indefinite.
+  bool solved = false;
+  for (double loading = 1e-4; !solved && loading < 2; loading *= 10) {
+    m.assign(static_cast<size_t>(n) * n, 0.0);
+    b.assign(n, 0.0);
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) m[static_cast<size_t>(i) * n + j] = r[std::abs(i - j)] + (i == j ? loading * r[0] : 0.0);
+      b[i] = -r[g.first_tap + i];
+    }
+    solved = SolveSpd(m, b, n);
+  }
+  if (!solved) return h;
   // h = 1 / (1 + sum c_k z^-k)
   h[0] = 1;
   for (int t = 1; t <= g.last_tap; ++t) {
@@ -185,39 +256,110 @@ std::vector<double> EchoTaps(const std::vector<double>& r, const Geometry& g) {
 }
 
 struct Cluster {
-  int peak;
-  std::vector<double> taps;  // lags peak-2..peak+2
-  double confidence;
+  int peak = 0;
+  double taps[5] = {};  // lags peak-2..peak+2
+  double amplitude = 0;
+  double consistency = 0;  // t statistic of the echo's correlation over blocks of the picture
+  double asymmetry = 0;    // fourth-order: the ghost's side of the picture
+  bool pre = false;        // the ghost comes before the picture
 };
 
-std::vector<Cluster> FindClusters(const std::vector<double>& h, const Geometry& g, int max_echoes) {
+std::vector<Cluster> FindClusters(const std::vector<double>& h, const Geometry& g, int max_clusters) {
+  const int first_peak = g.first_tap + 2, last_peak = g.last_tap - 2;
   std::vector<double> magnitudes;
   for (int k = g.first_tap; k <= g.last_tap; ++k) magnitudes.push_back(std::fabs(h[k]));
   std::nth_element(magnitudes.begin(), magnitudes.begin() + magnitudes.size() / 2, magnitudes.end());
   const double deviation = 1.4826 * magnitudes[magnitudes.size() / 2] + 1e-9;
   const double floor = std::max(kFloorDeviations * deviation, kFloorAbsolute);
+  if (std::getenv("TEV_ESTIMATE_DEBUG")) {
+    std::fprintf(stderr, "deviation %.4f floor %.4f\n", deviation, floor);
+    for (int k = g.first_tap; k <= g.last_tap; ++k)
+      if (std::fabs(h[k]) > 2 * deviation) std::fprintf(stderr, "  h[%d] = %+.4f\n", k, h[k]);
+  }
   std::vector<bool> used(g.last_tap + 3, false);
   std::vector<Cluster> clusters;
-  while (static_cast<int>(clusters.size()) < max_echoes) {
+  while (static_cast<int>(clusters.size()) < max_clusters) {
     int peak = -1;
-    for (int k = g.first_tap; k <= g.last_tap; ++k)
+    for (int k = first_peak; k <= last_peak; ++k)
       if (!used[k] && (peak < 0 || std::fabs(h[k]) > std::fabs(h[peak]))) peak = k;
     if (peak < 0 || std::fabs(h[peak]) < floor) break;
-    Cluster c{peak, std::vector<double>(5, 0.0), 0};
-    double sum = 0;
+    Cluster c;
+    c.peak = peak;
     for (int k = peak - 2; k <= peak + 2; ++k) {
       if (k < g.first_tap || k > g.last_tap || used[k]) continue;
       // Neighbours of the other sign or lost in the floor are not this echo's smear.
-      if (h[k] * h[peak] <= 0 || std::fabs(h[k]) < 2 * deviation) continue;
+      if (k != peak && (h[k] * h[peak] <= 0 || std::fabs(h[k]) < 2 * deviation)) continue;
       c.taps[k - peak + 2] = h[k];
-      sum += h[k];
+      c.amplitude += h[k];
       used[k] = true;
     }
-    used[peak] = true;
-    c.confidence = std::fabs(sum) / deviation;
     clusters.push_back(c);
   }
   return clusters;
+}
+
+// A ghost is the same on every line; a picture's own likeness at some
+// distance (a texture, a row of windows) lives in a part of it. The echo's
+// correlation is taken in blocks, and its mean over their spread tells the two
+// apart. The sign of a fourth-order moment tells a ghost after the picture
+// from one before it (the picture's edges are sparse, so its derivative has a
+// positive excess kurtosis).
+void TestCluster(const Whitened& wh, Cluster& c) {
+  constexpr int kBands = 16, kColumns = 2;
+  const int n = wh.samples;
+  std::vector<double> r0(kBands * kColumns, 0.0), rk(kBands * kColumns, 0.0);
+  double fourth = 0, m2 = 0, m4 = 0;
+  for (int y = 0; y < wh.lines; ++y) {
+    const float* w = wh.Line(y);
+    for (int x = 0; x < n; ++x) {
+      const double u2 = static_cast<double>(w[x]) * w[x];
+      m2 += u2;
+      m4 += u2 * u2;
+    }
+    const int band = static_cast<int>(static_cast<int64_t>(y) * kBands / wh.lines);
+    for (int col = 0; col < kColumns; ++col) {
+      const int from = n * col / kColumns, to = n * (col + 1) / kColumns;
+      const int b = band * kColumns + col;
+      r0[b] += LagProduct(w, n, 0, from, to);
+      for (int t = 0; t < 5; ++t) {
+        const int k = c.peak + t - 2;
+        if (c.taps[t] == 0 || k >= n) continue;
+        rk[b] += c.taps[t] / c.amplitude * LagProduct(w, n, k, from, to);
+      }
+    }
+    for (int t = 0; t < 5; ++t) {
+      const int k = c.peak + t - 2;
+      if (c.taps[t] == 0 || k >= n) continue;
+      double s = 0;
+      for (int x = 0; x + k < n; ++x) {
+        const double u = w[x], v = w[x + k];
+        s += u * u * u * v - u * v * v * v;
+      }
+      fourth += c.taps[t] * s;
+    }
+  }
+  const double samples = static_cast<double>(wh.lines) * n;
+  m2 /= samples;
+  m4 /= samples;
+  double energy = 0;
+  for (double t : c.taps) energy += t * t;
+  // About +1 for a ghost after the picture, -1 before it, 0 for a likeness
+  // within the picture, which looks the same both ways.
+  c.asymmetry = fourth / samples / ((m4 - 3 * m2 * m2) * energy + 1e-30);
+  std::vector<double> ratios;
+  double total0 = 0;
+  for (double v : r0) total0 += v;
+  for (size_t b = 0; b < r0.size(); ++b)
+    if (r0[b] > 0.05 * total0 / r0.size()) ratios.push_back(rk[b] / r0[b]);
+  if (ratios.size() < 4) return;
+  double mean = 0, spread = 0;
+  for (double v : ratios) mean += v;
+  mean /= ratios.size();
+  for (double v : ratios) spread += (v - mean) * (v - mean);
+  spread = std::sqrt(spread / (ratios.size() - 1) / ratios.size()) + 1e-9;
+  c.consistency = mean * (c.amplitude < 0 ? -1 : 1) / spread;
+  // The taps carry the echo's sign, so the sum is positive for a ghost after the picture.
+  c.pre = c.asymmetry < 0;
 }
 
 // The range of each stage's output on the picture, for the headroom.
@@ -256,22 +398,71 @@ PluginSettings SettingsFor(const LumaFrame& f, std::vector<StepSetting> steps) {
   return settings;
 }
 
-Response HypothesisResponse(const std::vector<Cluster>& clusters, unsigned pre_mask) {
-  Response h;
-  for (size_t c = 0; c < clusters.size(); ++c) {
-    const bool pre = pre_mask >> c & 1;
-    for (int t = 0; t < 5; ++t) {
-      const int lag = clusters[c].peak + t - 2;
-      if (clusters[c].taps[t] != 0) h.Add(pre ? -lag : lag, clusters[c].taps[t]);
+// The criterion through the plugin's own stages: what is left of the
+// ghost's correlation at the lags where the echoes and the steps' remainders
+// fall, on a subset of lines of the first frames. Rounding noise of the
+// stages is white and does not reach these lags.
+class Scorer {
+ public:
+  Scorer(const std::vector<LumaFrame>& frames, const std::vector<double>& whitener, std::vector<int> lags,
+         int max_frames)
+      : frames_(frames), whitener_(whitener), lags_(std::move(lags)),
+        count_(std::min<int>(max_frames, static_cast<int>(frames.size()))) {}
+
+  double operator()(const PluginSettings& settings) const {
+    const StageSettings stages = StagesOf(settings);
+    Rows rows;
+    std::vector<uint8_t> plane;
+    for (int i = 0; i < count_; ++i) {
+      const LumaFrame& f = frames_[i];
+      plane = f.pixels;
+      if (settings.proc_enable) ProcessLumaPlane(plane.data(), f.width, f.width, f.height, stages);
+      AppendMeanRows(plane.data(), f.width, f.height, rows);
+    }
+    Whitened wh;
+    WhitenRows(rows, whitener_, wh);
+    double r0 = 0, sum = 0;
+    std::vector<double> r(lags_.size(), 0.0);
+    for (int y = 0; y < wh.lines; ++y) {
+      r0 += LagProduct(wh.Line(y), wh.samples, 0, 0, wh.samples);
+      for (size_t i = 0; i < lags_.size(); ++i) r[i] += LagProduct(wh.Line(y), wh.samples, lags_[i], 0, wh.samples);
+    }
+    if (!(r0 > 0)) return 0;
+    for (double v : r) sum += (v / r0) * (v / r0);
+    return sum;
+  }
+
+ private:
+  const std::vector<LumaFrame>& frames_;
+  const std::vector<double>& whitener_;
+  std::vector<int> lags_;
+  int count_;
+};
+
+// The lags a ghost and its cancellation touch: each echo's taps, their
+// multiples (the cascade's remainders) and the sums and differences of two.
+std::vector<int> ScoreLags(const std::vector<Cluster>& clusters, int limit) {
+  std::vector<int> bases;
+  for (const Cluster& c : clusters) bases.push_back(c.peak);
+  std::vector<int> centres;
+  for (size_t i = 0; i < bases.size(); ++i) {
+    for (int m = 1; m <= 4; ++m) centres.push_back(m * bases[i]);
+    for (size_t j = i + 1; j < bases.size(); ++j) {
+      centres.push_back(bases[i] + bases[j]);
+      centres.push_back(std::abs(bases[i] - bases[j]));
     }
   }
-  return h;
+  std::vector<int> lags;
+  for (int centre : centres)
+    for (int k = centre - 2; k <= centre + 2; ++k)
+      if (k >= 2 && k < limit && std::find(lags.begin(), lags.end(), k) == lags.end()) lags.push_back(k);
+  std::sort(lags.begin(), lags.end());
+  return lags;
 }
 
-// Steps near `steps` through the real stages: each level by one, each shift
+// Steps near `best` through the real stages: each level by one, each shift
 // by a pixel, each step left out, kept when the criterion falls.
-PluginSettings Refine(const std::vector<LumaFrame>& frames, PluginSettings best, double& best_score, int score_frames) {
-  const int width = frames[0].width;
+PluginSettings Refine(const Scorer& score, int width, PluginSettings best, double& best_score) {
   auto shift_setting = [&](int32_t setting, int direction) {
     const int pixels = PixelShift(setting, width);
     for (int32_t s = setting + direction; std::abs(s) <= 1000; s += direction)
@@ -281,30 +472,24 @@ PluginSettings Refine(const std::vector<LumaFrame>& frames, PluginSettings best,
   for (int pass = 0; pass < 3; ++pass) {
     bool changed = false;
     for (size_t i = 0; i < best.steps.size(); ++i) {
-      std::vector<StepSetting> variants;
       const StepSetting step = best.steps[i];
-      for (int dl : {-2, -1, 1, 2})
+      std::vector<StepSetting> variants;
+      for (int dl : {-1, 1})
         if (std::abs(step.level + dl) <= 100 && step.level + dl != 0) variants.push_back({step.shift, step.level + dl});
       for (int direction : {-1, 1}) {
         const int32_t s = shift_setting(step.shift, direction);
         if (s != step.shift && PixelShift(s, width) != 0) variants.push_back({s, step.level});
       }
-      variants.push_back({0, 0});  // left out
       for (const StepSetting& v : variants) {
         PluginSettings candidate = best;
-        if (v.level == 0)
-          candidate.steps.erase(candidate.steps.begin() + static_cast<long>(i));
-        else
-          candidate.steps[i] = v;
-        const double score = BlindScore(frames, candidate, score_frames);
-        if (score < best_score - 1e-9) {
-          best_score = score;
+        candidate.steps[i] = v;
+        const double value = score(candidate);
+        if (value < best_score * (1 - 1e-6)) {
+          best_score = value;
           best = candidate;
           changed = true;
-          break;
         }
       }
-      if (i >= best.steps.size()) break;
     }
     if (!changed) break;
   }
@@ -320,30 +505,6 @@ const char* EstimateStatusText(EstimateStatus status) {
     case EstimateStatus::TooFlat: return "the picture is too flat (too little detail) to estimate a ghost";
   }
   return "?";
-}
-
-double BlindScore(const std::vector<LumaFrame>& frames, const PluginSettings& settings, int max_frames) {
-  const StageSettings stages = StagesOf(settings);
-  // Every step keeps the direct signal at weight 1, so only the correction's
-  // gain scales the picture's edges.
-  const double gain = settings.proc_enable && stages.correct
-                          ? static_cast<double>(LumaMapFor(stages.brightness, stages.contrast).gain) / 256
-                          : 1.0;
-  double total = 0;
-  std::vector<uint8_t> out;
-  const int count = std::min<int>(max_frames, static_cast<int>(frames.size()));
-  for (int i = 0; i < count; ++i) {
-    const LumaFrame& f = frames[i];
-    out = f.pixels;
-    if (settings.proc_enable) ProcessLumaPlane(out.data(), f.width, f.width, f.height, stages);
-    int64_t variation = 0;
-    for (int y = 0; y < f.height; ++y) {
-      const uint8_t* row = &out[static_cast<size_t>(y) * f.width];
-      for (int x = 0; x + 1 < f.width; ++x) variation += std::abs(row[x + 1] - row[x]);
-    }
-    total += static_cast<double>(variation) / (static_cast<double>(f.width - 1) * f.height);
-  }
-  return gain > 0 ? total / count / gain : 1e30;
 }
 
 Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptions& options) {
@@ -372,64 +533,84 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     return result;
   }
 
-  const double sigma = NoiseSigma(frames[0]);
+  const double sigma = std::getenv("TEV_NOISE") ? NoiseSigma(frames[0]) * std::atof(std::getenv("TEV_NOISE")) : 0.0;
   int edge_samples = 0;
-  const std::vector<double> r = WhitenedAutocorrelation(frames, g, sigma, edge_samples);
-  result.score_off = BlindScore(frames, result.settings, options.score_frames);
-  result.score_on = result.score_off;
+  Rows rows;
+  for (const LumaFrame& f : frames) {
+    AppendMeanRows(f.pixels.data(), f.width, f.height, rows);
+    edge_samples += EdgeSamples(f);
+  }
+  const std::vector<double> whitener = Whitener(rows, sigma);
+  Whitened wh;
+  WhitenRows(rows, whitener, wh);
+  const std::vector<double> r = Autocorrelation(wh, g.lags, sigma, whitener);
   if (edge_samples < kMinEdgeSamples || !(r[0] > 0)) {
     result.status = EstimateStatus::TooFlat;
     return result;
   }
-  const std::vector<Cluster> clusters = FindClusters(EchoTaps(r, g), g, options.max_echoes);
+  if (std::getenv("TEV_ESTIMATE_DEBUG")) {
+    std::fprintf(stderr, "sigma %.2f whitener", sigma);
+    for (double v : whitener) std::fprintf(stderr, " %.3f", v);
+    std::fprintf(stderr, "\nr:");
+    for (int k = 0; k < 8; ++k) std::fprintf(stderr, " %.4f", r[k] / r[0]);
+    std::fprintf(stderr, "\n");
+  }
+  std::vector<Cluster> clusters = FindClusters(EchoTaps(r, g), g, options.max_echoes + 2);
+  for (Cluster& c : clusters) TestCluster(wh, c);
+  const bool debug = std::getenv("TEV_ESTIMATE_DEBUG") != nullptr;
+  if (debug)
+    for (const Cluster& c : clusters)
+      std::fprintf(stderr, "cluster %d amplitude %+.4f consistency %.1f asymmetry %+.2f\n", c.peak, c.amplitude,
+                   c.consistency, c.asymmetry);
+  clusters.erase(std::remove_if(clusters.begin(), clusters.end(),
+                                [](const Cluster& c) { return c.consistency < kMinConsistency; }),
+                 clusters.end());
+  if (static_cast<int>(clusters.size()) > options.max_echoes) clusters.resize(options.max_echoes);
+  const Scorer score(frames, whitener, ScoreLags(clusters, g.width / 2), options.score_frames);
+  result.score_off = score(result.settings);
+  result.score_on = result.score_off;
   if (clusters.empty()) return result;
 
-  // Second-order statistics cannot tell a ghost after the picture from one
-  // before it; the picture's edges can. Every sign pattern goes through the
-  // real stages and the cleanest wins.
-  PluginSettings best;
-  double best_score = result.score_off;
-  unsigned best_mask = 0;
-  bool found = false;
-  for (unsigned mask = 0; mask < (1u << clusters.size()); ++mask) {
-    const Response h = HypothesisResponse(clusters, mask);
-    PluginSettings candidate = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
-    if (candidate.steps.empty()) continue;
-    const double score = BlindScore(frames, candidate, options.score_frames);
-    if (!found || score < best_score) {
-      best = candidate;
-      best_score = score;
-      best_mask = mask;
-      found = true;
-    }
+  Response h;
+  for (const Cluster& c : clusters)
+    for (int t = 0; t < 5; ++t)
+      if (c.taps[t] != 0) h.Add(c.pre ? -(c.peak + t - 2) : c.peak + t - 2, c.taps[t]);
+  PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
+  if (best.steps.empty()) return result;
+  double best_score = score(best);
+  if (debug) {
+    std::fprintf(stderr, "fit score %.6f (off %.6f) b%d c%d:", best_score, result.score_off, best.brightness, best.contrast);
+    for (auto& st : best.steps) std::fprintf(stderr, " %d/%d", st.shift, st.level);
+    std::fprintf(stderr, "\n");
   }
-  if (!found) return result;
-  best = Refine(frames, best, best_score, options.score_frames);
+  best = Refine(score, g.width, best, best_score);
   // The refined steps may need other room than the fitted ones.
   PluginSettings roomed = SettingsFor(frames[0], best.steps);
-  const double roomed_score = BlindScore(frames, roomed, options.score_frames);
+  const double roomed_score = score(roomed);
   if (roomed_score <= best_score) {
     best = roomed;
     best_score = roomed_score;
   }
-  if (!(best_score < result.score_off * (1 - kWinMargin)) || best.steps.empty()) return result;
+  if (debug) {
+    std::fprintf(stderr, "refined score %.6f b%d c%d:", best_score, best.brightness, best.contrast);
+    for (auto& st : best.steps) std::fprintf(stderr, " %d/%d", st.shift, st.level);
+    std::fprintf(stderr, "\n");
+  }
+  if (!(best_score < result.score_off * kWinShare)) return result;
 
   result.settings = best;
   result.score_on = best_score;
-  for (size_t c = 0; c < clusters.size(); ++c) {
+  for (const Cluster& c : clusters) {
     FoundEcho echo;
-    const bool pre = best_mask >> c & 1;
-    double sum = 0;
-    for (double t : clusters[c].taps) sum += t;
-    echo.delay = pre ? -clusters[c].peak : clusters[c].peak;
-    echo.amplitude = sum;
-    for (double t : clusters[c].taps) echo.smear.push_back(sum != 0 ? t / sum : 0);
-    if (pre) std::reverse(echo.smear.begin(), echo.smear.end());
+    echo.delay = c.pre ? -c.peak : c.peak;
+    echo.amplitude = c.amplitude;
+    for (double t : c.taps) echo.smear.push_back(t / c.amplitude);
+    if (c.pre) std::reverse(echo.smear.begin(), echo.smear.end());
     while (echo.smear.size() > 1 && echo.smear.front() == 0 && echo.smear.back() == 0) {
       echo.smear.erase(echo.smear.begin());
       echo.smear.pop_back();
     }
-    echo.confidence = clusters[c].confidence;
+    echo.confidence = c.consistency;
     result.echoes.push_back(echo);
   }
   return result;

@@ -22,7 +22,7 @@ struct FoundEcho {
   int delay = 0;                // pixels; below 0 the ghost comes before the picture
   double amplitude = 0;         // signed, relative to the direct signal
   std::vector<double> smear;    // centred taps summing to 1
-  double confidence = 0;        // the echo's strength over the picture's own noise floor
+  double confidence = 0;        // how far the echo stands clear of the picture's own likeness at that distance
 };
 
 enum class EstimateStatus {
@@ -35,15 +35,16 @@ struct Estimate {
   EstimateStatus status = EstimateStatus::Done;
   std::vector<FoundEcho> echoes;  // empty when no ghost was found
   PluginSettings settings;        // proc_enable false when nothing beats leaving the picture alone
-  // The blind criterion (edge energy of the output per unit of the picture's
-  // gain; lower is cleaner) for processing off and for the chosen settings.
+  // The blind criterion (the ghost's correlation left in the output at the
+  // echoes' lags and their cascades; lower is cleaner) for processing off and
+  // for the chosen settings.
   double score_off = 0;
   double score_on = 0;
 };
 
 struct EstimateOptions {
   // Delays searched, in percent of the line width (both signs).
-  double min_delay_percent = 0.8;
+  double min_delay_percent = 1.0;
   double max_delay_percent = 11.0;
   int max_echoes = 3;
   // At most this many frames go into the scoring through the plugin's stages
@@ -57,9 +58,6 @@ constexpr int kMinEstimateHeight = 16;
 
 // Frames must share one size. Never throws for any picture content.
 Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptions& options = {});
-
-// The blind criterion for one set of settings on the frames (see Estimate).
-double BlindScore(const std::vector<LumaFrame>& frames, const PluginSettings& settings, int max_frames);
 
 const char* EstimateStatusText(EstimateStatus status);
 

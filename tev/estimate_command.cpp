@@ -95,8 +95,8 @@ void PrintFindings(const estimate::Estimate& found, int width) {
                 "confidence %.1f\n",
                 echo.delay, 100.0 * echo.delay / width, static_cast<int>(std::lround(1000.0 * echo.delay / width)),
                 100 * echo.amplitude, echo.smear.size(), echo.confidence);
-  std::printf("edge energy per unit gain: %.3f off, %.3f with the settings (%.2f dB)\n", found.score_off,
-              found.score_on, 20 * std::log10(found.score_off / found.score_on));
+  if (!found.echoes.empty())
+    std::printf("ghost correlation left by the settings: %.1f dB\n", 10 * std::log10(found.score_on / found.score_off));
 }
 
 }  // namespace
