@@ -27,6 +27,8 @@ constexpr double kFloorAbsolute = 0.008;
 constexpr double kMinConsistency = 4.0;
 // Settings must leave at most this share of the ghost's correlation.
 constexpr double kWinShare = 0.5;
+// ... and at most this share of its one-sidedness.
+constexpr double kSideShare = 0.5;
 
 struct Geometry {
   int width, height;
@@ -101,6 +103,7 @@ double NoiseSigma(const LumaFrame& f) {
 struct Whitened {
   int samples = 0;  // per line
   int lines = 0;
+  int lines_per_frame = 1;
   std::vector<float> w;
   const float* Line(int y) const { return &w[static_cast<size_t>(y) * samples]; }
 };
@@ -108,7 +111,8 @@ struct Whitened {
 // The ghost is the same on every line, so any mix of lines keeps it as it
 // is: the mean of kMeanLines neighbouring lines keeps the ghost and the
 // picture's vertical edges and cuts the noise by the square root.
-constexpr int kMeanLines = 4;
+const int kMeanLines = std::getenv("TEV_MEAN") ? std::atoi(std::getenv("TEV_MEAN")) : 1;
+const bool kAcrossLines = !std::getenv("TEV_WITHIN");
 
 struct Rows {
   int width = 0;
@@ -189,6 +193,32 @@ void WhitenRows(const Rows& rows, const std::vector<double>& a, Whitened& out) {
   }
 }
 
+// Sum of a[x] b[x + k] for x in [from, to) while x + k stays on the line.
+double CrossProduct(const float* a, const float* b, int n, int k, int from, int to) {
+  to = std::min(to, n - k);
+  float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  int x = from;
+  for (; x + 3 < to; x += 4) {
+    s0 += a[x] * b[x + k];
+    s1 += a[x + 1] * b[x + 1 + k];
+    s2 += a[x + 2] * b[x + 2 + k];
+    s3 += a[x + 3] * b[x + 3 + k];
+  }
+  for (; x < to; ++x) s0 += a[x] * b[x + k];
+  return static_cast<double>(s0) + s1 + s2 + s3;
+}
+
+// Noise (and the stages' rounding) is independent from line to line, the
+// ghost and most of the picture are not: the product of a line with the next
+// one at lag k, made symmetric, is the line's own autocorrelation without the
+// noise. Pairs run over lines y, y+1 of one frame.
+bool HasPair(const Whitened& wh, int y) { return (y + 1) % wh.lines_per_frame != 0 && y + 1 < wh.lines; }
+double PairProduct(const Whitened& wh, int y, int k, int from, int to) {
+  const float* a = wh.Line(y);
+  const float* b = wh.Line(y + 1);
+  return 0.5 * (CrossProduct(a, b, wh.samples, k, from, to) + CrossProduct(b, a, wh.samples, k, from, to));
+}
+
 // Sum over the line of w[x] w[x + k], for x in [from, to).
 double LagProduct(const float* w, int n, int k, int from, int to) {
   to = std::min(to, n - k);
@@ -208,6 +238,12 @@ double LagProduct(const float* w, int n, int k, int from, int to) {
 // of `sigma` leaves after the whitener near lag 0.
 std::vector<double> Autocorrelation(const Whitened& wh, int max_lag, double sigma, const std::vector<double>& a) {
   std::vector<double> r(max_lag + 1, 0.0);
+  if (kAcrossLines) {
+    for (int y = 0; y < wh.lines; ++y)
+      if (HasPair(wh, y))
+        for (int k = 0; k <= max_lag && k < wh.samples; ++k) r[k] += PairProduct(wh, y, k, 0, wh.samples);
+    return r;
+  }
   for (int y = 0; y < wh.lines; ++y)
     for (int k = 0; k <= max_lag && k < wh.samples; ++k) r[k] += LagProduct(wh.Line(y), wh.samples, k, 0, wh.samples);
   std::vector<double> q(kWhiteningOrder + 2, 0.0);
@@ -255,12 +291,29 @@ std::vector<double> EchoTaps(const std::vector<double>& r, const Geometry& g) {
   return h;
 }
 
+// The picture's own correlation changes slowly with distance; an echo is a
+// narrow peak. The running median over a window wider than any echo's smear
+// is the picture's share, to be taken out at every lag from `from` on.
+std::vector<double> Baseline(const std::vector<double>& r, int from) {
+  constexpr int kHalfWindow = 10;
+  std::vector<double> base(r.size(), 0.0), window;
+  const int last = static_cast<int>(r.size()) - 1;
+  for (int k = from; k <= last; ++k) {
+    window.clear();
+    for (int j = std::max(from, k - kHalfWindow); j <= std::min(last, k + kHalfWindow); ++j) window.push_back(r[j] / r[0]);
+    std::nth_element(window.begin(), window.begin() + window.size() / 2, window.end());
+    base[k] = window[window.size() / 2];
+  }
+  return base;
+}
+
 struct Cluster {
   int peak = 0;
   double taps[5] = {};  // lags peak-2..peak+2
   double amplitude = 0;
   double consistency = 0;  // t statistic of the echo's correlation over blocks of the picture
   double asymmetry = 0;    // fourth-order: the ghost's side of the picture
+  double side_consistency = 0;  // t statistic of that over bands of the picture
   bool pre = false;        // the ghost comes before the picture
 };
 
@@ -307,7 +360,7 @@ std::vector<Cluster> FindClusters(const std::vector<double>& h, const Geometry& 
 void TestCluster(const Whitened& wh, Cluster& c) {
   constexpr int kBands = 16, kColumns = 2;
   const int n = wh.samples;
-  std::vector<double> r0(kBands * kColumns, 0.0), rk(kBands * kColumns, 0.0);
+  std::vector<double> r0(kBands * kColumns, 0.0), rk(kBands * kColumns, 0.0), f4(kBands, 0.0);
   double fourth = 0, m2 = 0, m4 = 0;
   for (int y = 0; y < wh.lines; ++y) {
     const float* w = wh.Line(y);
@@ -320,11 +373,12 @@ void TestCluster(const Whitened& wh, Cluster& c) {
     for (int col = 0; col < kColumns; ++col) {
       const int from = n * col / kColumns, to = n * (col + 1) / kColumns;
       const int b = band * kColumns + col;
-      r0[b] += LagProduct(w, n, 0, from, to);
+      if (kAcrossLines && !HasPair(wh, y)) continue;
+      r0[b] += kAcrossLines ? PairProduct(wh, y, 0, from, to) : LagProduct(w, n, 0, from, to);
       for (int t = 0; t < 5; ++t) {
         const int k = c.peak + t - 2;
         if (c.taps[t] == 0 || k >= n) continue;
-        rk[b] += c.taps[t] / c.amplitude * LagProduct(w, n, k, from, to);
+        rk[b] += c.taps[t] / c.amplitude * (kAcrossLines ? PairProduct(wh, y, k, from, to) : LagProduct(w, n, k, from, to));
       }
     }
     for (int t = 0; t < 5; ++t) {
@@ -336,6 +390,7 @@ void TestCluster(const Whitened& wh, Cluster& c) {
         s += u * u * u * v - u * v * v * v;
       }
       fourth += c.taps[t] * s;
+      f4[band] += c.taps[t] * s;
     }
   }
   const double samples = static_cast<double>(wh.lines) * n;
@@ -360,6 +415,14 @@ void TestCluster(const Whitened& wh, Cluster& c) {
   c.consistency = mean * (c.amplitude < 0 ? -1 : 1) / spread;
   // The taps carry the echo's sign, so the sum is positive for a ghost after the picture.
   c.pre = c.asymmetry < 0;
+  {
+    double mean4 = 0, spread4 = 0;
+    for (double v : f4) mean4 += v;
+    mean4 /= f4.size();
+    for (double v : f4) spread4 += (v - mean4) * (v - mean4);
+    spread4 = std::sqrt(spread4 / (f4.size() - 1) / f4.size()) + 1e-30;
+    c.side_consistency = std::fabs(mean4) / spread4;
+  }
 }
 
 // The range of each stage's output on the picture, for the headroom.
@@ -402,11 +465,48 @@ PluginSettings SettingsFor(const LumaFrame& f, std::vector<StepSetting> steps) {
 // ghost's correlation at the lags where the echoes and the steps' remainders
 // fall, on a subset of lines of the first frames. Rounding noise of the
 // stages is white and does not reach these lags.
+// The fourth-order one-sidedness at each lag of `lags` (see TestCluster),
+// scaled by the signal's power so that the picture's gain does not count.
+std::vector<double> SideMoments(const std::vector<LumaFrame>& frames, const PluginSettings& settings,
+                                const std::vector<double>& whitener, const std::vector<int>& lags, int max_frames) {
+  Rows rows;
+  std::vector<uint8_t> plane;
+  const StageSettings stages = StagesOf(settings);
+  const int count = std::min<int>(max_frames, static_cast<int>(frames.size()));
+  for (int i = 0; i < count; ++i) {
+    plane = frames[i].pixels;
+    if (settings.proc_enable) ProcessLumaPlane(plane.data(), frames[i].width, frames[i].width, frames[i].height, stages);
+    AppendMeanRows(plane.data(), frames[i].width, frames[i].height, rows);
+  }
+  Whitened wh;
+  WhitenRows(rows, whitener, wh);
+  std::vector<double> moments(lags.size(), 0.0);
+  double m2 = 0;
+  const int n = wh.samples;
+  for (int y = 0; y < wh.lines; ++y) {
+    const float* w = wh.Line(y);
+    for (int x = 0; x < n; ++x) m2 += static_cast<double>(w[x]) * w[x];
+    for (size_t i = 0; i < lags.size(); ++i) {
+      const int k = lags[i];
+      double sum = 0;
+      for (int x = 0; x + k < n; ++x) {
+        const double u = w[x], v = w[x + k];
+        sum += u * v * (u * u - v * v);
+      }
+      moments[i] += sum;
+    }
+  }
+  const double samples = static_cast<double>(wh.lines) * n;
+  m2 /= samples;
+  for (double& m : moments) m = m / samples / (m2 * m2 + 1e-30);
+  return moments;
+}
+
 class Scorer {
  public:
   Scorer(const std::vector<LumaFrame>& frames, const std::vector<double>& whitener, std::vector<int> lags,
-         int max_frames)
-      : frames_(frames), whitener_(whitener), lags_(std::move(lags)),
+         const std::vector<double>& baseline, int max_frames)
+      : frames_(frames), whitener_(whitener), lags_(std::move(lags)), baseline_(baseline),
         count_(std::min<int>(max_frames, static_cast<int>(frames.size()))) {}
 
   double operator()(const PluginSettings& settings) const {
@@ -420,15 +520,25 @@ class Scorer {
       AppendMeanRows(plane.data(), f.width, f.height, rows);
     }
     Whitened wh;
+    wh.lines_per_frame = frames_[0].height / kMeanLines;
     WhitenRows(rows, whitener_, wh);
     double r0 = 0, sum = 0;
     std::vector<double> r(lags_.size(), 0.0);
     for (int y = 0; y < wh.lines; ++y) {
+      if (kAcrossLines) {
+        if (!HasPair(wh, y)) continue;
+        r0 += PairProduct(wh, y, 0, 0, wh.samples);
+        for (size_t i = 0; i < lags_.size(); ++i) r[i] += PairProduct(wh, y, lags_[i], 0, wh.samples);
+        continue;
+      }
       r0 += LagProduct(wh.Line(y), wh.samples, 0, 0, wh.samples);
       for (size_t i = 0; i < lags_.size(); ++i) r[i] += LagProduct(wh.Line(y), wh.samples, lags_[i], 0, wh.samples);
     }
     if (!(r0 > 0)) return 0;
-    for (double v : r) sum += (v / r0) * (v / r0);
+    for (size_t i = 0; i < r.size(); ++i) {
+      const double v = r[i] / r0 - (lags_[i] < static_cast<int>(baseline_.size()) ? baseline_[lags_[i]] : 0.0);
+      sum += v * v;
+    }
     return sum;
   }
 
@@ -436,6 +546,7 @@ class Scorer {
   const std::vector<LumaFrame>& frames_;
   const std::vector<double>& whitener_;
   std::vector<int> lags_;
+  const std::vector<double>& baseline_;
   int count_;
 };
 
@@ -542,8 +653,10 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   }
   const std::vector<double> whitener = Whitener(rows, sigma);
   Whitened wh;
+  wh.lines_per_frame = g.height / kMeanLines;
   WhitenRows(rows, whitener, wh);
-  const std::vector<double> r = Autocorrelation(wh, g.lags, sigma, whitener);
+  std::vector<double> r = Autocorrelation(wh, g.lags, sigma, whitener);
+  const std::vector<double> baseline = Baseline(r, g.first_tap);
   if (edge_samples < kMinEdgeSamples || !(r[0] > 0)) {
     result.status = EstimateStatus::TooFlat;
     return result;
@@ -555,51 +668,78 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     for (int k = 0; k < 8; ++k) std::fprintf(stderr, " %.4f", r[k] / r[0]);
     std::fprintf(stderr, "\n");
   }
-  std::vector<Cluster> clusters = FindClusters(EchoTaps(r, g), g, options.max_echoes + 2);
+  std::vector<double> peaks = r;
+  if (!std::getenv("TEV_NO_BASELINE")) for (int k = g.first_tap; k <= g.lags; ++k) peaks[k] -= baseline[k] * r[0];
+  std::vector<Cluster> clusters = FindClusters(EchoTaps(peaks, g), g, options.max_echoes + 2);
   for (Cluster& c : clusters) TestCluster(wh, c);
   const bool debug = std::getenv("TEV_ESTIMATE_DEBUG") != nullptr;
   if (debug)
     for (const Cluster& c : clusters)
-      std::fprintf(stderr, "cluster %d amplitude %+.4f consistency %.1f asymmetry %+.2f\n", c.peak, c.amplitude,
-                   c.consistency, c.asymmetry);
+      std::fprintf(stderr, "cluster %d amplitude %+.4f consistency %.1f asymmetry %+.2f side t %.1f\n", c.peak, c.amplitude,
+                   c.consistency, c.asymmetry, c.side_consistency);
   clusters.erase(std::remove_if(clusters.begin(), clusters.end(),
                                 [](const Cluster& c) { return c.consistency < kMinConsistency; }),
                  clusters.end());
   if (static_cast<int>(clusters.size()) > options.max_echoes) clusters.resize(options.max_echoes);
-  const Scorer score(frames, whitener, ScoreLags(clusters, g.width / 2), options.score_frames);
-  result.score_off = score(result.settings);
-  result.score_on = result.score_off;
-  if (clusters.empty()) return result;
-
-  Response h;
-  for (const Cluster& c : clusters)
-    for (int t = 0; t < 5; ++t)
-      if (c.taps[t] != 0) h.Add(c.pre ? -(c.peak + t - 2) : c.peak + t - 2, c.taps[t]);
-  PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
-  if (best.steps.empty()) return result;
-  double best_score = score(best);
-  if (debug) {
-    std::fprintf(stderr, "fit score %.6f (off %.6f) b%d c%d:", best_score, result.score_off, best.brightness, best.contrast);
-    for (auto& st : best.steps) std::fprintf(stderr, " %d/%d", st.shift, st.level);
-    std::fprintf(stderr, "\n");
+  auto settle = [&](const std::vector<Cluster>& set, double& off, double& on) {
+    const Scorer score(frames, whitener, ScoreLags(set, g.width / 2), baseline, options.score_frames);
+    off = score(result.settings);
+    Response h;
+    for (const Cluster& c : set)
+      for (int t = 0; t < 5; ++t)
+        if (c.taps[t] != 0) h.Add(c.pre ? -(c.peak + t - 2) : c.peak + t - 2, c.taps[t]);
+    PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
+    if (best.steps.empty()) return best;
+    on = score(best);
+    best = Refine(score, g.width, best, on);
+    // The refined steps may need other room than the fitted ones.
+    PluginSettings roomed = SettingsFor(frames[0], best.steps);
+    const double roomed_score = score(roomed);
+    if (roomed_score <= on) {
+      best = roomed;
+      on = roomed_score;
+    }
+    if (debug) {
+      std::fprintf(stderr, "score %.6f (off %.6f) b%d c%d:", on, off, best.brightness, best.contrast);
+      for (auto& st : best.steps) std::fprintf(stderr, " %d/%d", st.shift, st.level);
+      std::fprintf(stderr, "\n");
+    }
+    return best;
+  };
+  PluginSettings best;
+  bool accepted = false;
+  for (int round = 0; round < 3 && !clusters.empty() && !accepted; ++round) {
+    double off = 0, on = 0;
+    best = settle(clusters, off, on);
+    if (best.steps.empty() || !(on < off * kWinShare)) break;
+    // A ghost is one-sided and the settings take that away; a likeness within
+    // the picture is two-sided, and cancelling it would make it one-sided.
+    std::vector<int> lags;
+    for (const Cluster& c : clusters)
+      for (int k = c.peak - 2; k <= c.peak + 2; ++k) lags.push_back(k);
+    const std::vector<double> before = SideMoments(frames, result.settings, whitener, lags, options.score_frames);
+    const std::vector<double> after = SideMoments(frames, best, whitener, lags, options.score_frames);
+    std::vector<Cluster> kept;
+    for (size_t c = 0; c < clusters.size(); ++c) {
+      double e_before = 0, e_after = 0;
+      for (size_t i = 5 * c; i < 5 * c + 5; ++i) {
+        e_before += before[i] * before[i];
+        e_after += after[i] * after[i];
+      }
+      if (debug) std::fprintf(stderr, "cluster %d side moments: %.4g before, %.4g after\n", clusters[c].peak, e_before, e_after);
+      if (e_after < kSideShare * e_before) kept.push_back(clusters[c]);
+    }
+    accepted = kept.size() == clusters.size();
+    result.score_off = off;
+    result.score_on = on;
+    clusters = kept;
   }
-  best = Refine(score, g.width, best, best_score);
-  // The refined steps may need other room than the fitted ones.
-  PluginSettings roomed = SettingsFor(frames[0], best.steps);
-  const double roomed_score = score(roomed);
-  if (roomed_score <= best_score) {
-    best = roomed;
-    best_score = roomed_score;
+  if (!accepted) {
+    result.score_on = result.score_off;
+    return result;
   }
-  if (debug) {
-    std::fprintf(stderr, "refined score %.6f b%d c%d:", best_score, best.brightness, best.contrast);
-    for (auto& st : best.steps) std::fprintf(stderr, " %d/%d", st.shift, st.level);
-    std::fprintf(stderr, "\n");
-  }
-  if (!(best_score < result.score_off * kWinShare)) return result;
 
   result.settings = best;
-  result.score_on = best_score;
   for (const Cluster& c : clusters) {
     FoundEcho echo;
     echo.delay = c.pre ? -c.peak : c.peak;
