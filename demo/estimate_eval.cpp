@@ -171,7 +171,9 @@ std::string RunEstimateEval(const EstimateEvalOptions& options) {
         for (size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = LumaOfBgr(&bgr[3 * i]);
       }
       const auto start = std::chrono::steady_clock::now();
-      const estimate::Estimate found = estimate::EstimateGhost({frame});
+      estimate::EstimateOptions estimate_options;
+      if (options.trace) estimate_options.trace = stderr;
+      const estimate::Estimate found = estimate::EstimateGhost({frame}, estimate_options);
       seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       ++estimates;
       const std::vector<uint8_t> processed = Process(received, found.settings);

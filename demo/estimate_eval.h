@@ -14,6 +14,7 @@ struct EstimateEvalOptions {
   unsigned seed = 1;
   bool png_input = false;  // estimate from the luma of RGB frames (as from a PNG), not the YUY2 luma
   bool verbose = false;    // one line per case
+  bool trace = false;      // the estimator's candidates on stderr
   std::string only_class;  // run the cases of this class alone (the random draws stay the same)
 };
 

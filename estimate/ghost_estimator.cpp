@@ -28,7 +28,7 @@ constexpr double kMinConsistency = 4.0;
 // Settings must leave at most this share of the ghost's correlation.
 constexpr double kWinShare = 0.5;
 // ... and at most this share of its one-sidedness.
-const double kSideShare = std::getenv("TEV_SIDE") ? std::atof(std::getenv("TEV_SIDE")) : 0.5;
+constexpr double kSideShare = 0.5;
 
 struct Geometry {
   int width, height;
@@ -81,23 +81,6 @@ bool SolveSpd(std::vector<double>& m, std::vector<double>& b, int n) {
   return true;
 }
 
-// Immerkaer's estimate of white noise in a picture, in levels.
-double NoiseSigma(const LumaFrame& f) {
-  double sum = 0;
-  const int w = f.width;
-  for (int y = 1; y + 1 < f.height; ++y) {
-    const uint8_t* a = &f.pixels[static_cast<size_t>(y - 1) * w];
-    const uint8_t* b = a + w;
-    const uint8_t* c = b + w;
-    for (int x = 1; x + 1 < w; ++x) {
-      const int v = a[x - 1] - 2 * a[x] + a[x + 1] - 2 * (b[x - 1] - 2 * b[x] + b[x + 1]) + c[x - 1] - 2 * c[x] + c[x + 1];
-      sum += std::abs(v);
-    }
-  }
-  const double count = 6.0 * (w - 2) * (f.height - 2);
-  return std::sqrt(M_PI / 2) * sum / count;
-}
-
 // The differentiated lines through the short whitener, one row of width-1
 // samples per line of every frame.
 struct Whitened {
@@ -108,12 +91,7 @@ struct Whitened {
   const float* Line(int y) const { return &w[static_cast<size_t>(y) * samples]; }
 };
 
-// The ghost is the same on every line, so any mix of lines keeps it as it
-// is: the mean of kMeanLines neighbouring lines keeps the ghost and the
-// picture's vertical edges and cuts the noise by the square root.
-const int kMeanLines = std::getenv("TEV_MEAN") ? std::atoi(std::getenv("TEV_MEAN")) : 1;
-const bool kAcrossLines = !std::getenv("TEV_WITHIN");
-
+// Lines as float, for the filters.
 struct Rows {
   int width = 0;
   int count = 0;
@@ -121,22 +99,16 @@ struct Rows {
   const float* Row(int y) const { return &v[static_cast<size_t>(y) * width]; }
 };
 
-void AppendMeanRows(const uint8_t* luma, int width, int height, Rows& rows) {
+void AppendRows(const uint8_t* luma, int width, int height, Rows& rows) {
   rows.width = width;
-  for (int y = 0; y + kMeanLines <= height; y += kMeanLines) {
-    const size_t at = rows.v.size();
-    rows.v.resize(at + width, 0.0f);
-    float* out = &rows.v[at];
-    for (int i = 0; i < kMeanLines; ++i) {
-      const uint8_t* row = luma + static_cast<size_t>(y + i) * width;
-      for (int x = 0; x < width; ++x) out[x] += row[x];
-    }
-    for (int x = 0; x < width; ++x) out[x] *= 1.0f / kMeanLines;
-    ++rows.count;
-  }
+  const size_t at = rows.v.size();
+  rows.v.resize(at + static_cast<size_t>(width) * height);
+  for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) rows.v[at + i] = luma[i];
+  rows.count += height;
 }
 
-std::vector<double> Whitener(const Rows& rows, double sigma) {
+// The short predictor of the differentiated lines.
+std::vector<double> Whitener(const Rows& rows) {
   const int n = rows.width - 1;
   std::vector<double> rd(kWhiteningOrder + 1, 0.0);
   std::vector<float> d(n);
@@ -148,21 +120,6 @@ std::vector<double> Whitener(const Rows& rows, double sigma) {
       for (int x = 0; x + k < n; ++x) s += d[x] * d[x + k];
       rd[k] += s;
     }
-  }
-  // The whitener is fitted to the picture without its noise, so that it
-  // flattens the picture's own spectrum; an overestimated noise (texture
-  // taken for noise) would leave no valid spectrum, so the share taken out
-  // shrinks until the predictor is tame.
-  const double noise = sigma * sigma / kMeanLines * rows.count * n;
-  for (double share : {1.0, 0.7, 0.5, 0.3, 0.0}) {
-    std::vector<double> clean = rd;
-    clean[0] -= 2 * share * noise;
-    clean[1] += share * noise;
-    if (!(clean[0] > 0.2 * rd[0])) continue;
-    std::vector<double> a = Levinson(clean, kWhiteningOrder);
-    double gain = 0;
-    for (double v : a) gain += std::fabs(v);
-    if (gain < 3) return a;
   }
   return Levinson(rd, kWhiteningOrder);
 }
@@ -219,45 +176,12 @@ double PairProduct(const Whitened& wh, int y, int k, int from, int to) {
   return 0.5 * (CrossProduct(a, b, wh.samples, k, from, to) + CrossProduct(b, a, wh.samples, k, from, to));
 }
 
-// Sum over the line of w[x] w[x + k], for x in [from, to).
-double LagProduct(const float* w, int n, int k, int from, int to) {
-  to = std::min(to, n - k);
-  float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  int x = from;
-  for (; x + 3 < to; x += 4) {
-    s0 += w[x] * w[x + k];
-    s1 += w[x + 1] * w[x + 1 + k];
-    s2 += w[x + 2] * w[x + 2 + k];
-    s3 += w[x + 3] * w[x + 3 + k];
-  }
-  for (; x < to; ++x) s0 += w[x] * w[x + k];
-  return static_cast<double>(s0) + s1 + s2 + s3;
-}
-
-// Autocorrelation at lags 0..max_lag over every line, less what white noise
-// of `sigma` leaves after the whitener near lag 0.
-std::vector<double> Autocorrelation(const Whitened& wh, int max_lag, double sigma, const std::vector<double>& a) {
+// Autocorrelation at lags 0..max_lag, across neighbouring lines.
+std::vector<double> Autocorrelation(const Whitened& wh, int max_lag) {
   std::vector<double> r(max_lag + 1, 0.0);
-  if (kAcrossLines) {
-    for (int y = 0; y < wh.lines; ++y)
-      if (HasPair(wh, y))
-        for (int k = 0; k <= max_lag && k < wh.samples; ++k) r[k] += PairProduct(wh, y, k, 0, wh.samples);
-    return r;
-  }
   for (int y = 0; y < wh.lines; ++y)
-    for (int k = 0; k <= max_lag && k < wh.samples; ++k) r[k] += LagProduct(wh.Line(y), wh.samples, k, 0, wh.samples);
-  std::vector<double> q(kWhiteningOrder + 2, 0.0);
-  for (int i = 0; i <= kWhiteningOrder; ++i) {
-    q[i] += a[i];
-    q[i + 1] -= a[i];
-  }
-  const double samples = static_cast<double>(wh.lines) * wh.samples;
-  for (int k = 0; k < static_cast<int>(q.size()) && k <= max_lag; ++k) {
-    double acf = 0;
-    for (size_t i = 0; i + k < q.size(); ++i) acf += q[i] * q[i + k];
-    const double share = sigma * sigma / kMeanLines * samples * acf;
-    r[k] -= k == 0 ? std::min(share, 0.5 * r[0]) : std::clamp(share, -0.25 * r[0], 0.25 * r[0]);
-  }
+    if (HasPair(wh, y))
+      for (int k = 0; k <= max_lag && k < wh.samples; ++k) r[k] += PairProduct(wh, y, k, 0, wh.samples);
   return r;
 }
 
@@ -313,7 +237,6 @@ struct Cluster {
   double amplitude = 0;
   double consistency = 0;  // t statistic of the echo's correlation over blocks of the picture
   double asymmetry = 0;    // fourth-order: the ghost's side of the picture
-  double side_consistency = 0;  // t statistic of that over bands of the picture
   bool pre = false;        // the ghost comes before the picture
 };
 
@@ -324,11 +247,6 @@ std::vector<Cluster> FindClusters(const std::vector<double>& h, const Geometry& 
   std::nth_element(magnitudes.begin(), magnitudes.begin() + magnitudes.size() / 2, magnitudes.end());
   const double deviation = 1.4826 * magnitudes[magnitudes.size() / 2] + 1e-9;
   const double floor = std::max(kFloorDeviations * deviation, kFloorAbsolute);
-  if (std::getenv("TEV_ESTIMATE_DEBUG")) {
-    std::fprintf(stderr, "deviation %.4f floor %.4f\n", deviation, floor);
-    for (int k = g.first_tap; k <= g.last_tap; ++k)
-      if (std::fabs(h[k]) > 2 * deviation) std::fprintf(stderr, "  h[%d] = %+.4f\n", k, h[k]);
-  }
   std::vector<bool> used(g.last_tap + 3, false);
   std::vector<Cluster> clusters;
   while (static_cast<int>(clusters.size()) < max_clusters) {
@@ -360,7 +278,7 @@ std::vector<Cluster> FindClusters(const std::vector<double>& h, const Geometry& 
 void TestCluster(const Whitened& wh, Cluster& c) {
   constexpr int kBands = 16, kColumns = 2;
   const int n = wh.samples;
-  std::vector<double> r0(kBands * kColumns, 0.0), rk(kBands * kColumns, 0.0), f4(kBands, 0.0);
+  std::vector<double> r0(kBands * kColumns, 0.0), rk(kBands * kColumns, 0.0);
   double fourth = 0, m2 = 0, m4 = 0;
   for (int y = 0; y < wh.lines; ++y) {
     const float* w = wh.Line(y);
@@ -373,12 +291,12 @@ void TestCluster(const Whitened& wh, Cluster& c) {
     for (int col = 0; col < kColumns; ++col) {
       const int from = n * col / kColumns, to = n * (col + 1) / kColumns;
       const int b = band * kColumns + col;
-      if (kAcrossLines && !HasPair(wh, y)) continue;
-      r0[b] += kAcrossLines ? PairProduct(wh, y, 0, from, to) : LagProduct(w, n, 0, from, to);
+      if (!HasPair(wh, y)) continue;
+      r0[b] += PairProduct(wh, y, 0, from, to);
       for (int t = 0; t < 5; ++t) {
         const int k = c.peak + t - 2;
         if (c.taps[t] == 0 || k >= n) continue;
-        rk[b] += c.taps[t] / c.amplitude * (kAcrossLines ? PairProduct(wh, y, k, from, to) : LagProduct(w, n, k, from, to));
+        rk[b] += c.taps[t] / c.amplitude * PairProduct(wh, y, k, from, to);
       }
     }
     for (int t = 0; t < 5; ++t) {
@@ -390,7 +308,6 @@ void TestCluster(const Whitened& wh, Cluster& c) {
         s += u * u * u * v - u * v * v * v;
       }
       fourth += c.taps[t] * s;
-      f4[band] += c.taps[t] * s;
     }
   }
   const double samples = static_cast<double>(wh.lines) * n;
@@ -415,14 +332,6 @@ void TestCluster(const Whitened& wh, Cluster& c) {
   c.consistency = mean * (c.amplitude < 0 ? -1 : 1) / spread;
   // The taps carry the echo's sign, so the sum is positive for a ghost after the picture.
   c.pre = c.asymmetry < 0;
-  {
-    double mean4 = 0, spread4 = 0;
-    for (double v : f4) mean4 += v;
-    mean4 /= f4.size();
-    for (double v : f4) spread4 += (v - mean4) * (v - mean4);
-    spread4 = std::sqrt(spread4 / (f4.size() - 1) / f4.size()) + 1e-30;
-    c.side_consistency = std::fabs(mean4) / spread4;
-  }
 }
 
 // The range of each stage's output on the picture, for the headroom.
@@ -476,7 +385,7 @@ std::vector<double> SideMoments(const std::vector<LumaFrame>& frames, const Plug
   for (int i = 0; i < count; ++i) {
     plane = frames[i].pixels;
     if (settings.proc_enable) ProcessLumaPlane(plane.data(), frames[i].width, frames[i].width, frames[i].height, stages);
-    AppendMeanRows(plane.data(), frames[i].width, frames[i].height, rows);
+    AppendRows(plane.data(), frames[i].width, frames[i].height, rows);
   }
   Whitened wh;
   WhitenRows(rows, whitener, wh);
@@ -517,23 +426,18 @@ class Scorer {
       const LumaFrame& f = frames_[i];
       plane = f.pixels;
       if (settings.proc_enable) ProcessLumaPlane(plane.data(), f.width, f.width, f.height, stages);
-      AppendMeanRows(plane.data(), f.width, f.height, rows);
+      AppendRows(plane.data(), f.width, f.height, rows);
     }
     Whitened wh;
-    wh.lines_per_frame = frames_[0].height / kMeanLines;
+    wh.lines_per_frame = frames_[0].height;
     WhitenRows(rows, whitener_, wh);
     double r0 = 0, sum = 0;
     std::vector<double> r(lags_.size(), 0.0);
-    for (int y = 0; y < wh.lines; ++y) {
-      if (kAcrossLines) {
-        // Every other pair: the refinement needs the ranking, not the last digit.
-        if (y % 2 || !HasPair(wh, y)) continue;
-        r0 += PairProduct(wh, y, 0, 0, wh.samples);
-        for (size_t i = 0; i < lags_.size(); ++i) r[i] += PairProduct(wh, y, lags_[i], 0, wh.samples);
-        continue;
-      }
-      r0 += LagProduct(wh.Line(y), wh.samples, 0, 0, wh.samples);
-      for (size_t i = 0; i < lags_.size(); ++i) r[i] += LagProduct(wh.Line(y), wh.samples, lags_[i], 0, wh.samples);
+    // Every other pair: the refinement needs the ranking, not the last digit.
+    for (int y = 0; y < wh.lines; y += 2) {
+      if (!HasPair(wh, y)) continue;
+      r0 += PairProduct(wh, y, 0, 0, wh.samples);
+      for (size_t i = 0; i < lags_.size(); ++i) r[i] += PairProduct(wh, y, lags_[i], 0, wh.samples);
     }
     if (!(r0 > 0)) return 0;
     for (size_t i = 0; i < r.size(); ++i) {
@@ -645,39 +549,31 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     return result;
   }
 
-  const double sigma = std::getenv("TEV_NOISE") ? NoiseSigma(frames[0]) * std::atof(std::getenv("TEV_NOISE")) : 0.0;
   int edge_samples = 0;
   Rows rows;
   for (const LumaFrame& f : frames) {
-    AppendMeanRows(f.pixels.data(), f.width, f.height, rows);
+    AppendRows(f.pixels.data(), f.width, f.height, rows);
     edge_samples += EdgeSamples(f);
   }
-  const std::vector<double> whitener = Whitener(rows, sigma);
+  const std::vector<double> whitener = Whitener(rows);
   Whitened wh;
-  wh.lines_per_frame = g.height / kMeanLines;
+  wh.lines_per_frame = g.height;
   WhitenRows(rows, whitener, wh);
-  std::vector<double> r = Autocorrelation(wh, g.lags, sigma, whitener);
+  std::vector<double> r = Autocorrelation(wh, g.lags);
   const std::vector<double> baseline = Baseline(r, g.first_tap);
   if (edge_samples < kMinEdgeSamples || !(r[0] > 0)) {
     result.status = EstimateStatus::TooFlat;
     return result;
   }
-  if (std::getenv("TEV_ESTIMATE_DEBUG")) {
-    std::fprintf(stderr, "sigma %.2f whitener", sigma);
-    for (double v : whitener) std::fprintf(stderr, " %.3f", v);
-    std::fprintf(stderr, "\nr:");
-    for (int k = 0; k < 8; ++k) std::fprintf(stderr, " %.4f", r[k] / r[0]);
-    std::fprintf(stderr, "\n");
-  }
   std::vector<double> peaks = r;
-  if (!std::getenv("TEV_NO_BASELINE")) for (int k = g.first_tap; k <= g.lags; ++k) peaks[k] -= baseline[k] * r[0];
+  for (int k = g.first_tap; k <= g.lags; ++k) peaks[k] -= baseline[k] * r[0];
   std::vector<Cluster> clusters = FindClusters(EchoTaps(peaks, g), g, options.max_echoes + 2);
   for (Cluster& c : clusters) TestCluster(wh, c);
-  const bool debug = std::getenv("TEV_ESTIMATE_DEBUG") != nullptr;
-  if (debug)
+  std::FILE* trace = options.trace;
+  if (trace)
     for (const Cluster& c : clusters)
-      std::fprintf(stderr, "cluster %d amplitude %+.4f consistency %.1f asymmetry %+.2f side t %.1f\n", c.peak, c.amplitude,
-                   c.consistency, c.asymmetry, c.side_consistency);
+      std::fprintf(trace, "candidate %d px: amplitude %+.4f, consistency %.1f, one-sidedness %+.2f\n", c.peak,
+                   c.amplitude, c.consistency, c.asymmetry);
   clusters.erase(std::remove_if(clusters.begin(), clusters.end(),
                                 [](const Cluster& c) { return c.consistency < kMinConsistency; }),
                  clusters.end());
@@ -700,10 +596,11 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       best = roomed;
       on = roomed_score;
     }
-    if (debug) {
-      std::fprintf(stderr, "score %.6f (off %.6f) b%d c%d:", on, off, best.brightness, best.contrast);
-      for (auto& st : best.steps) std::fprintf(stderr, " %d/%d", st.shift, st.level);
-      std::fprintf(stderr, "\n");
+    if (trace) {
+      std::fprintf(trace, "criterion %.6f (off %.6f), brightness %d, contrast %d, steps", on, off, best.brightness,
+                   best.contrast);
+      for (const StepSetting& step : best.steps) std::fprintf(trace, " %d/%d", step.shift, step.level);
+      std::fprintf(trace, "\n");
     }
     return best;
   };
@@ -727,7 +624,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
         e_before += before[i] * before[i];
         e_after += after[i] * after[i];
       }
-      if (debug) std::fprintf(stderr, "cluster %d side moments: %.4g before, %.4g after\n", clusters[c].peak, e_before, e_after);
+      if (trace) std::fprintf(trace, "candidate %d px: one-sidedness %.4g before, %.4g after\n", clusters[c].peak, e_before, e_after);
       if (e_after < kSideShare * e_before) kept.push_back(clusters[c]);
     }
     accepted = kept.size() == clusters.size();

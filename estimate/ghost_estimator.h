@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ struct EstimateOptions {
   // At most this many frames go into the scoring through the plugin's stages
   // (all frames go into the channel estimate).
   int score_frames = 2;
+  // When set, the candidates and the criterion of each round are written here.
+  std::FILE* trace = nullptr;
 };
 
 // Smallest picture the estimate accepts.
