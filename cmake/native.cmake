@@ -4,7 +4,8 @@ find_package(Threads REQUIRED)
 include(GoogleTest)
 
 file(GLOB TEV_NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
-add_executable(tev_native_tests ${TEV_NATIVE_TESTS})
+# The estimate command is tested in-process, as a function.
+add_executable(tev_native_tests ${TEV_NATIVE_TESTS} ${CMAKE_SOURCE_DIR}/tev/estimate_command.cpp)
 target_link_libraries(tev_native_tests PRIVATE tev_estimate tev_core GTest::gtest GTest::gtest_main Threads::Threads)
 gtest_discover_tests(tev_native_tests DISCOVERY_TIMEOUT 60)
 

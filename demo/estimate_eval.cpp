@@ -45,20 +45,25 @@ struct Picture {
   std::vector<uint8_t> yuy2;  // clean
 };
 
+}  // namespace
+
+std::vector<uint8_t> PhotoFrame(const std::string& path) {
+  auto source = host::OpenFrameSource(path, host::FileFormat::Image, {});
+  std::vector<uint8_t> frame;
+  if (!source->Next(frame)) throw host::FrameFileError("'" + path + "' holds no picture");
+  const auto bgr = host::ConvertFrame(frame, source->kind(), host::PixelKind::Bgr24, source->size());
+  return host::ConvertFrame(ScaleBgr(bgr, source->size()), host::PixelKind::Bgr24, host::PixelKind::Yuy2,
+                            {kWidth, kHeight});
+}
+
+namespace {
+
 std::vector<Picture> LoadPictures(const std::vector<std::string>& photos) {
   std::vector<Picture> pictures;
   const host::FrameSize size{kWidth, kHeight};
   pictures.push_back({"test card", host::ConvertFrame(MakeTestCard(kWidth, kHeight, 0).bgr, host::PixelKind::Bgr24,
                                                       host::PixelKind::Yuy2, size)});
-  for (const std::string& path : photos) {
-    auto source = host::OpenFrameSource(path, host::FileFormat::Image, {});
-    std::vector<uint8_t> frame;
-    if (!source->Next(frame)) continue;
-    const auto bgr = host::ConvertFrame(frame, source->kind(), host::PixelKind::Bgr24, source->size());
-    const std::string name = path.substr(path.find_last_of('/') + 1);
-    pictures.push_back({name, host::ConvertFrame(ScaleBgr(bgr, source->size()), host::PixelKind::Bgr24,
-                                                 host::PixelKind::Yuy2, size)});
-  }
+  for (const std::string& path : photos) pictures.push_back({path.substr(path.find_last_of('/') + 1), PhotoFrame(path)});
   return pictures;
 }
 

@@ -3,6 +3,7 @@
 // the known channel, by class of channel.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ struct EstimateEvalOptions {
   bool trace = false;      // the estimator's candidates on stderr
   std::string only_class;  // run the cases of this class alone (the random draws stay the same)
 };
+
+// A photograph of any size as a 720x576 YUY2 frame (area average).
+std::vector<uint8_t> PhotoFrame(const std::string& path);
 
 // Runs every case and returns the table (Markdown) with the timing line.
 std::string RunEstimateEval(const EstimateEvalOptions& options);

@@ -35,6 +35,7 @@ const char kUsage[] =
     "  preview   apply echo steps natively (the plugin's kernels, no host)\n"
     "  measure   ghost energy and PSNR of pictures against the clean original\n"
     "  compare   two pictures side by side as one image, with captions\n"
+    "  photo     a photograph of any size as a 720x576 frame\n"
     "  estimate-eval  the blind estimator against settings fitted to the known channel, by class\n";
 
 struct Frames {
@@ -289,6 +290,17 @@ int Compare(int argc, char** argv) {
   return 0;
 }
 
+int Photo(int argc, char** argv) {
+  cxxopts::Options options("tevlab photo", "Scales a photograph (any size) to a 720x576 frame by area averaging.");
+  options.add_options()("i,in", "a PNG, BMP or JPEG picture", cxxopts::value<std::string>())(
+      "o,out", "output frame (.yuy2, .png, ...)", cxxopts::value<std::string>());
+  auto args = Parse(options, argc, argv);
+  if (!args.count("in") || !args.count("out")) throw std::invalid_argument("--in and --out are required");
+  WriteAll(args["out"].as<std::string>(), "auto",
+           Frames{{720, 576}, PixelKind::Yuy2, {PhotoFrame(args["in"].as<std::string>())}, {}});
+  return 0;
+}
+
 int EstimateEval(int argc, char** argv) {
   cxxopts::Options options("tevlab estimate-eval",
                            "Random channels (one to three echoes, both signs, smear, noise, gain control) on the test "
@@ -326,6 +338,7 @@ int Run(int argc, char** argv) {
   if (command == "preview") return Preview(argc - 1, argv + 1);
   if (command == "measure") return Measure(argc - 1, argv + 1);
   if (command == "compare") return Compare(argc - 1, argv + 1);
+  if (command == "photo") return Photo(argc - 1, argv + 1);
   if (command == "estimate-eval") return EstimateEval(argc - 1, argv + 1);
   std::fprintf(stderr, "tevlab: unknown command '%s'\n%s", command.c_str(), kUsage);
   return 2;

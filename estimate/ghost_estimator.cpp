@@ -25,8 +25,11 @@ constexpr double kFloorAbsolute = 0.008;
 // An echo's correlation must stand this many standard errors clear of the
 // spread between blocks of the picture.
 constexpr double kMinConsistency = 4.0;
+// A ghost's fourth-order one-sidedness is about 1 (see TestCluster); a
+// likeness within the picture stays near 0.
+constexpr double kMinOneSided = 0.3;
 // Settings must leave at most this share of the ghost's correlation.
-constexpr double kWinShare = 0.5;
+constexpr double kWinShare = 0.8;
 // ... and at most this share of its one-sidedness.
 constexpr double kSideShare = 0.5;
 
@@ -478,33 +481,40 @@ std::vector<int> ScoreLags(const std::vector<Cluster>& clusters, int limit) {
 
 // Steps near `best` through the real stages: each level by one, each shift
 // by a pixel, each step left out, kept when the criterion falls.
-PluginSettings Refine(const Scorer& score, int width, PluginSettings best, double& best_score) {
+template <typename Score>
+PluginSettings Refine(const Score& score, int width, PluginSettings best, double& best_score) {
   auto shift_setting = [&](int32_t setting, int direction) {
     const int pixels = PixelShift(setting, width);
     for (int32_t s = setting + direction; std::abs(s) <= 1000; s += direction)
       if (PixelShift(s, width) != pixels) return s;
     return setting;
   };
-  for (int pass = 0; pass < 3; ++pass) {
+  auto try_step = [&](size_t i, StepSetting v) {
+    if (v.level == 0 || std::abs(v.level) > 100 || PixelShift(v.shift, width) == 0) return false;
+    PluginSettings candidate = best;
+    candidate.steps[i] = v;
+    const double value = score(candidate);
+    if (!(value < best_score * (1 - 1e-6))) return false;
+    best_score = value;
+    best = candidate;
+    return true;
+  };
+  for (int pass = 0; pass < 2; ++pass) {
     bool changed = false;
     for (size_t i = 0; i < best.steps.size(); ++i) {
-      const StepSetting step = best.steps[i];
-      std::vector<StepSetting> variants;
-      for (int dl : {-1, 1})
-        if (std::abs(step.level + dl) <= 100 && step.level + dl != 0) variants.push_back({step.shift, step.level + dl});
-      for (int direction : {-1, 1}) {
-        const int32_t s = shift_setting(step.shift, direction);
-        if (s != step.shift && PixelShift(s, width) != 0) variants.push_back({s, step.level});
-      }
-      for (const StepSetting& v : variants) {
-        PluginSettings candidate = best;
-        candidate.steps[i] = v;
-        const double value = score(candidate);
-        if (value < best_score * (1 - 1e-6)) {
-          best_score = value;
-          best = candidate;
-          changed = true;
+      // The level by a pattern search (a first estimate can be far off),
+      // then the shift by a pixel either way.
+      for (int delta : {8, 4, 2, 1}) {
+        if (pass > 0 && delta > 2) continue;
+        for (bool moved = true; moved;) {
+          moved = try_step(i, {best.steps[i].shift, best.steps[i].level + delta}) ||
+                  try_step(i, {best.steps[i].shift, best.steps[i].level - delta});
+          changed |= moved;
         }
+      }
+      for (int direction : {-1, 1}) {
+        const int32_t s = shift_setting(best.steps[i].shift, direction);
+        if (s != best.steps[i].shift) changed |= try_step(i, {s, best.steps[i].level});
       }
     }
     if (!changed) break;
@@ -561,6 +571,11 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   WhitenRows(rows, whitener, wh);
   std::vector<double> r = Autocorrelation(wh, g.lags);
   const std::vector<double> baseline = Baseline(r, g.first_tap);
+  if (options.trace) {
+    std::fprintf(options.trace, "correlation less baseline:");
+    for (int k = g.first_tap; k <= std::min(g.lags, 80); ++k) std::fprintf(options.trace, " %d:%+.3f", k, r[k] / r[0] - baseline[k]);
+    std::fprintf(options.trace, "\n");
+  }
   if (edge_samples < kMinEdgeSamples || !(r[0] > 0)) {
     result.status = EstimateStatus::TooFlat;
     return result;
@@ -575,11 +590,24 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       std::fprintf(trace, "candidate %d px: amplitude %+.4f, consistency %.1f, one-sidedness %+.2f\n", c.peak,
                    c.amplitude, c.consistency, c.asymmetry);
   clusters.erase(std::remove_if(clusters.begin(), clusters.end(),
-                                [](const Cluster& c) { return c.consistency < kMinConsistency; }),
+                                [](const Cluster& c) {
+                                  return c.consistency < kMinConsistency || std::fabs(c.asymmetry) < kMinOneSided;
+                                }),
                  clusters.end());
   if (static_cast<int>(clusters.size()) > options.max_echoes) clusters.resize(options.max_echoes);
   auto settle = [&](const std::vector<Cluster>& set, double& off, double& on) {
-    const Scorer score(frames, whitener, ScoreLags(set, g.width / 2), baseline, options.score_frames);
+    const Scorer second_order(frames, whitener, ScoreLags(set, g.width / 2), baseline, options.score_frames);
+    const std::vector<int> side_lags = ScoreLags(set, g.width / 2);
+    auto side = [&](const PluginSettings& settings) {
+      double e = 0;
+      for (double m : SideMoments(frames, settings, whitener, side_lags, options.score_frames)) e += m * m;
+      return e;
+    };
+    const double side_off = side(result.settings) + 1e-30, second_off = second_order(result.settings) + 1e-30;
+    const double wside = std::getenv("TEV_WSIDE") ? std::atof(std::getenv("TEV_WSIDE")) : 1.0;
+    auto score = [&](const PluginSettings& settings) {
+      return (second_order(settings) / second_off + wside * side(settings) / side_off) / (1 + wside);
+    };
     off = score(result.settings);
     Response h;
     for (const Cluster& c : set)

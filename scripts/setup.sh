@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   libstb-dev libcxxopts-dev libyuv-dev libswscale-dev libavutil-dev
   python3
+  mate-backgrounds
 )
 
 missing=()

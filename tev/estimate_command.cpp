@@ -26,6 +26,7 @@ struct Options {
   int frames = 1;
   long long channel = 0;
   bool dry_run = false;
+  bool trace = false;
 };
 
 // 0 to go on, else the exit status (help printed, or bad options).
@@ -39,7 +40,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
       "frames", "frames of a clip to use (the first N)", cxxopts::value<int>()->default_value("1"))(
       "channel", "the channel's key, the section name in the settings file", cxxopts::value<long long>())(
       "o,out", "the settings file to write or update", cxxopts::value<std::string>())(
-      "dry-run", "print what was found and the settings, write nothing")("h,help", "this help");
+      "dry-run", "print what was found and the settings, write nothing")(
+      "trace", "also print every candidate echo and how the settings were chosen (on stderr)")("h,help", "this help");
   cxxopts::ParseResult args;
   try {
     args = options.parse(argc, argv);
@@ -64,6 +66,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
   o.channel = args["channel"].as<long long>();
   o.out = args.count("out") ? args["out"].as<std::string>() : "";
   o.dry_run = args.count("dry-run") > 0;
+  o.trace = args.count("trace") > 0;
   if (o.frames < 1 || o.frames > 1000) return bad("--frames must be 1..1000");
   if (o.channel == 0) return bad("--channel must not be 0 (the plugin skips that key)");
   return 0;
@@ -111,7 +114,9 @@ int RunEstimate(int argc, char** argv) {
     std::fprintf(stderr, "tev estimate: %s\n", error.what());
     return 1;
   }
-  const estimate::Estimate found = estimate::EstimateGhost(frames);
+  estimate::EstimateOptions options;
+  if (o.trace) options.trace = stderr;
+  const estimate::Estimate found = estimate::EstimateGhost(frames, options);
   if (found.status != estimate::EstimateStatus::Done) {
     std::fprintf(stderr, "tev estimate: '%s': %s (%dx%d); nothing written\n", o.in.c_str(),
                  estimate::EstimateStatusText(found.status), frames[0].width, frames[0].height);
