@@ -677,6 +677,16 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       echo.smear.pop_back();
     }
     echo.confidence = c.consistency;
+    // The steps that cancel the echo itself, refined on the picture, say its
+    // strength better than the first estimate.
+    double cancelled = 0;
+    bool near = false;
+    for (const StepSetting& step : best.steps)
+      if (std::abs(PixelShift(step.shift, g.width) - echo.delay) <= 2) {
+        cancelled -= StepGain(step.level);
+        near = true;
+      }
+    if (near) echo.amplitude = cancelled;
     result.echoes.push_back(echo);
   }
   return result;
