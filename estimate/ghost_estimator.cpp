@@ -28,6 +28,9 @@ constexpr double kMinConsistency = 4.0;
 // A ghost's fourth-order one-sidedness is about 1 (see TestCluster); a
 // likeness within the picture stays near 0.
 constexpr double kMinOneSided = 0.3;
+constexpr double kShortDelayShare = 0.02;
+constexpr double kMinShortConsistency = 8.0;
+constexpr double kMinShortOneSided = 0.45;
 // Settings must leave at most this share of the ghost's correlation.
 constexpr double kWinShare = 0.8;
 // ... and at most this share of its one-sidedness.
@@ -590,8 +593,12 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       std::fprintf(trace, "candidate %d px: amplitude %+.4f, consistency %.1f, one-sidedness %+.2f\n", c.peak,
                    c.amplitude, c.consistency, c.asymmetry);
   clusters.erase(std::remove_if(clusters.begin(), clusters.end(),
-                                [](const Cluster& c) {
-                                  return c.consistency < kMinConsistency || std::fabs(c.asymmetry) < kMinOneSided;
+                                [&](const Cluster& c) {
+                                  // Textures (ripples, blinds, fabric) live at short distances:
+                                  // an echo there must stand out more.
+                                  const bool short_delay = c.peak < kShortDelayShare * g.width;
+                                  return c.consistency < (short_delay ? kMinShortConsistency : kMinConsistency) ||
+                                         std::fabs(c.asymmetry) < (short_delay ? kMinShortOneSided : kMinOneSided);
                                 }),
                  clusters.end());
   if (static_cast<int>(clusters.size()) > options.max_echoes) clusters.resize(options.max_echoes);
