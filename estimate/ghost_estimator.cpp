@@ -262,14 +262,34 @@ std::vector<Cluster> FindClusters(const std::vector<double>& h, const Geometry& 
     if (peak < 0 || std::fabs(h[peak]) < floor) break;
     Cluster c;
     c.peak = peak;
-    for (int k = peak - 2; k <= peak + 2; ++k) {
-      if (k < g.first_tap || k > g.last_tap || used[k]) continue;
-      // Neighbours of the other sign or lost in the floor are not this echo's smear.
-      if (k != peak && (h[k] * h[peak] <= 0 || std::fabs(h[k]) < 2 * deviation)) continue;
-      c.taps[k - peak + 2] = h[k];
-      c.amplitude += h[k];
-      used[k] = true;
+    // A reflected path smears like a short low-pass: of the usual shapes
+    // (none, [1 2 1]/4, [1 4 6 4 1]/16) the one that fits the five taps
+    // best, scaled by least squares, stands for the echo; it is steadier
+    // than the taps one by one.
+    static const double kShapes[3][5] = {{0, 0, 1, 0, 0}, {0, 0.25, 0.5, 0.25, 0}, {0.0625, 0.25, 0.375, 0.25, 0.0625}};
+    double window[5] = {};
+    for (int t = 0; t < 5; ++t) {
+      const int k = peak + t - 2;
+      if (k >= g.first_tap && k <= g.last_tap && !used[k]) window[t] = h[k];
     }
+    double best_error = -1;
+    for (const auto& shape : kShapes) {
+      double cross = 0, norm = 0;
+      for (int t = 0; t < 5; ++t) {
+        cross += shape[t] * window[t];
+        norm += shape[t] * shape[t];
+      }
+      const double a = cross / norm;
+      double error = 0;
+      for (int t = 0; t < 5; ++t) error += (window[t] - a * shape[t]) * (window[t] - a * shape[t]);
+      if (best_error < 0 || error < best_error) {
+        best_error = error;
+        c.amplitude = a;
+        for (int t = 0; t < 5; ++t) c.taps[t] = a * shape[t];
+      }
+    }
+    for (int k = peak - 2; k <= peak + 2; ++k)
+      if (k >= 0 && k < static_cast<int>(used.size())) used[k] = true;
     clusters.push_back(c);
   }
   return clusters;
