@@ -630,10 +630,12 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       for (double m : SideMoments(frames, settings, whitener, side_lags, options.score_frames)) e += m * m;
       return e;
     };
+    // The ghost's correlation left over (blind to the picture's symmetric
+    // likenesses only through the baseline) and its one-sidedness left over
+    // (blind to them by its nature), each relative to processing off.
     const double side_off = side(result.settings) + 1e-30, second_off = second_order(result.settings) + 1e-30;
-    const double wside = std::getenv("TEV_WSIDE") ? std::atof(std::getenv("TEV_WSIDE")) : 1.0;
     auto score = [&](const PluginSettings& settings) {
-      return (second_order(settings) / second_off + wside * side(settings) / side_off) / (1 + wside);
+      return (second_order(settings) / second_off + side(settings) / side_off) / 2;
     };
     off = score(result.settings);
     Response h;
