@@ -24,7 +24,7 @@ constexpr double kFloorDeviations = 3.5;
 constexpr double kFloorAbsolute = 0.008;
 // An echo's correlation must stand this many standard errors clear of the
 // spread between blocks of the picture.
-constexpr double kMinConsistency = 4.0;
+constexpr double kMinConsistency = 3.0;
 // A ghost's fourth-order one-sidedness is about 1 (see TestCluster); a
 // likeness within the picture stays near 0.
 constexpr double kMinOneSided = 0.3;
