@@ -19,7 +19,7 @@ constexpr int kWhiteningOrder = 4;
 constexpr int kMinEdgeSamples = 200;
 constexpr int kEdgeStep = 8;  // levels between neighbours that make an edge sample
 // The echo floor: taps below this many robust deviations of the picture's own
-// estimate noise, or below an absolute 1 %, are not echoes.
+// estimate noise, or below an absolute 0.8 %, are not echoes.
 constexpr double kFloorDeviations = 3.5;
 constexpr double kFloorAbsolute = 0.008;
 // An echo's correlation must stand this many standard errors clear of the
@@ -28,6 +28,8 @@ constexpr double kMinConsistency = 3.0;
 // A ghost's fourth-order one-sidedness is about 1 (see TestCluster); a
 // likeness within the picture stays near 0.
 constexpr double kMinOneSided = 0.3;
+// Below 2 % of the line, where textures (ripples, blinds, fabric) repeat, an
+// echo must stand out more.
 constexpr double kShortDelayShare = 0.02;
 constexpr double kMinShortConsistency = 8.0;
 constexpr double kMinShortOneSided = 0.45;
