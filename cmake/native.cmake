@@ -4,8 +4,9 @@ find_package(Threads REQUIRED)
 include(GoogleTest)
 
 file(GLOB TEV_NATIVE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/native/*.cpp)
-add_executable(tev_native_tests ${TEV_NATIVE_TESTS})
-target_link_libraries(tev_native_tests PRIVATE tev_core tev_media GTest::gtest GTest::gtest_main Threads::Threads)
+# The estimate command is tested in-process, as a function.
+add_executable(tev_native_tests ${TEV_NATIVE_TESTS} ${CMAKE_SOURCE_DIR}/tev/estimate_command.cpp)
+target_link_libraries(tev_native_tests PRIVATE tev_estimate tev_core tev_media GTest::gtest GTest::gtest_main Threads::Threads)
 gtest_discover_tests(tev_native_tests DISCOVERY_TIMEOUT 60)
 
 option(TEV_BENCH "build the benchmarks" ON)
@@ -13,7 +14,7 @@ file(GLOB TEV_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
 if(TEV_BENCH AND NOT TEV_SANITIZE AND TEV_BENCH_SOURCES)
   find_package(benchmark REQUIRED)
   add_executable(tev_bench ${TEV_BENCH_SOURCES})
-  target_link_libraries(tev_bench PRIVATE tev_core benchmark::benchmark benchmark::benchmark_main)
+  target_link_libraries(tev_bench PRIVATE tev_estimate tev_core benchmark::benchmark benchmark::benchmark_main)
   # Reference converters the kernels are measured against; never linked into the DLL.
   find_package(PkgConfig)
   if(PKG_CONFIG_FOUND)
@@ -37,9 +38,9 @@ file(GLOB TEV_DEMO_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/demo/*.cpp)
 list(FILTER TEV_DEMO_SOURCES EXCLUDE REGEX "_main\\.cpp$")
 add_library(tev_demo STATIC ${TEV_DEMO_SOURCES})
 target_include_directories(tev_demo PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(tev_demo PUBLIC tev_media)
+target_link_libraries(tev_demo PUBLIC tev_estimate tev_media)
 add_executable(tevlab ${CMAKE_SOURCE_DIR}/demo/tevlab_main.cpp)
-target_link_libraries(tevlab PRIVATE tev_demo tev_core)
+target_link_libraries(tevlab PRIVATE tev_demo tev_estimate tev_core)
 # GCC 12 sees a false "maybe uninitialized" inside <regex> (used by cxxopts)
 # once the sanitizers are on.
 target_compile_options(tevlab PRIVATE -Wno-maybe-uninitialized)
@@ -48,7 +49,7 @@ target_link_libraries(tev_native_tests PRIVATE tev_demo)
 # tev, the user's program: its commands live in tev/, one file each.
 file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
 add_executable(tev ${TEV_APP_SOURCES})
-target_link_libraries(tev PRIVATE tev_core tev_media)
+target_link_libraries(tev PRIVATE tev_estimate tev_core tev_media)
 # tev filter's tests and benchmark link its stream, frame loop and arithmetic,
 # and the tests also run the program itself.
 set(TEV_FILTER_SOURCES ${CMAKE_SOURCE_DIR}/tev/stream_filter.cpp ${CMAKE_SOURCE_DIR}/tev/high_precision.cpp)

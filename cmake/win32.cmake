@@ -32,7 +32,7 @@ add_dependencies(tevhost ZRL_TEVPlugin)
 file(GLOB TEV_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tev/*.cpp)
 add_executable(tev ${TEV_APP_SOURCES})
 target_include_directories(tev PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/host-include)
-target_link_libraries(tev PRIVATE tev_core tev_media ${TEV_STATIC_RUNTIME})
+target_link_libraries(tev PRIVATE tev_estimate tev_core tev_media ${TEV_STATIC_RUNTIME})
 # Single-precision arithmetic as on x86-64, not the x87's wider registers, so
 # that --precision high gives the same bytes in both builds.
 target_compile_options(tev PRIVATE -mfpmath=sse)
@@ -79,7 +79,7 @@ list(FILTER TEV_DEMO_SOURCES EXCLUDE REGEX "_main\\.cpp$")
 foreach(host_test tev_host_test tev_host_gui_test)
   if(TARGET ${host_test})
     target_sources(${host_test} PRIVATE ${TEV_DEMO_SOURCES})
-    target_link_libraries(${host_test} PRIVATE tev_media)
+    target_link_libraries(${host_test} PRIVATE tev_estimate tev_media)
   endif()
 endforeach()
 

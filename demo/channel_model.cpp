@@ -27,8 +27,9 @@ Echo ParseEcho(const std::string& text) {
   if (used_delay != delay.size() || used_amplitude != amplitude.size())
     throw std::invalid_argument("echo '" + text + "': expected numbers, e.g. 2.5:0.3 or 2.5:+30%");
   if (percent) echo.amplitude /= 100;
-  if (!(echo.delay_percent > 0 && echo.delay_percent < 50))
-    throw std::invalid_argument("echo '" + text + "': the delay must lie between 0 and 50 % of the line");
+  // A negative delay is a ghost ahead of the picture (a pre-echo).
+  if (!(echo.delay_percent != 0 && std::fabs(echo.delay_percent) < 50))
+    throw std::invalid_argument("echo '" + text + "': the delay must lie between -50 and 50 % of the line, not 0");
   if (!(std::fabs(echo.amplitude) < 1)) throw std::invalid_argument("echo '" + text + "': |amplitude| must be below 1");
   return echo;
 }

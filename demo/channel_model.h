@@ -10,7 +10,7 @@
 namespace tev::demo {
 
 struct Echo {
-  double delay_percent;  // of the line width; the copy arrives this far to the right
+  double delay_percent;  // of the line width; the copy arrives this far to the right (left when negative)
   double amplitude;      // signed, relative to the direct signal
 };
 

@@ -12,6 +12,7 @@
 #include "demo/bitmap_font.h"
 #include "demo/canvas.h"
 #include "demo/channel_model.h"
+#include "demo/estimate_eval.h"
 #include "demo/metrics.h"
 #include "demo/test_card.h"
 #include "demo/tuning.h"
@@ -38,7 +39,9 @@ const char kUsage[] =
     "  settings  write plugin settings tuned to a channel model\n"
     "  preview   apply echo steps natively (the plugin's kernels, no host)\n"
     "  measure   ghost energy and PSNR of pictures against the clean original\n"
-    "  compare   two pictures side by side as one image, with captions\n";
+    "  compare   two pictures side by side as one image, with captions\n"
+    "  photo     a photograph of any size as a 720x576 frame\n"
+    "  estimate-eval  the blind estimator against settings fitted to the known channel, by class\n";
 
 struct Frames {
   FrameSize size;
@@ -292,6 +295,42 @@ int Compare(int argc, char** argv) {
   return 0;
 }
 
+int Photo(int argc, char** argv) {
+  cxxopts::Options options("tevlab photo", "Scales a photograph (any size) to a 720x576 frame by area averaging.");
+  options.add_options()("i,in", "a PNG, BMP or JPEG picture", cxxopts::value<std::string>())(
+      "o,out", "output frame (.yuy2, .png, ...)", cxxopts::value<std::string>());
+  auto args = Parse(options, argc, argv);
+  if (!args.count("in") || !args.count("out")) throw std::invalid_argument("--in and --out are required");
+  WriteAll(args["out"].as<std::string>(), "auto",
+           Frames{{720, 576}, PixelKind::Yuy2, {PhotoFrame(args["in"].as<std::string>())}, {}});
+  return 0;
+}
+
+int EstimateEval(int argc, char** argv) {
+  cxxopts::Options options("tevlab estimate-eval",
+                           "Random channels (one to three echoes, both signs, smear, noise, gain control) on the test "
+                           "card and on the photographs given, estimated blind, against settings fitted to the known "
+                           "channel; prints the table by class.");
+  options.add_options()("cases", "cases per class", cxxopts::value<int>()->default_value("12"))(
+      "seed", "random seed", cxxopts::value<unsigned>()->default_value("1"))(
+      "png", "estimate from the luma of RGB frames (as from a PNG) instead of the YUY2 luma")(
+      "verbose", "one line per case")("trace", "the estimator's candidates, on stderr")("class", "run only this class", cxxopts::value<std::string>()->default_value(""))("photos", "photographs (any size; scaled to 720x576)",
+                                      cxxopts::value<std::vector<std::string>>());
+  options.parse_positional({"photos"});
+  auto args = Parse(options, argc, argv);
+  EstimateEvalOptions eval;
+  if (args.count("photos")) eval.photos = args["photos"].as<std::vector<std::string>>();
+  eval.cases_per_class = args["cases"].as<int>();
+  eval.seed = args["seed"].as<unsigned>();
+  eval.png_input = args.count("png") > 0;
+  eval.verbose = args.count("verbose") > 0;
+  eval.only_class = args["class"].as<std::string>();
+  eval.trace = args.count("trace") > 0;
+  if (eval.cases_per_class < 1 || eval.cases_per_class > 1000) throw std::invalid_argument("--cases must be 1..1000");
+  std::fputs(RunEstimateEval(eval).c_str(), stdout);
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
@@ -304,6 +343,8 @@ int Run(int argc, char** argv) {
   if (command == "preview") return Preview(argc - 1, argv + 1);
   if (command == "measure") return Measure(argc - 1, argv + 1);
   if (command == "compare") return Compare(argc - 1, argv + 1);
+  if (command == "photo") return Photo(argc - 1, argv + 1);
+  if (command == "estimate-eval") return EstimateEval(argc - 1, argv + 1);
   std::fprintf(stderr, "tevlab: unknown command '%s'\n%s", command.c_str(), kUsage);
   return 2;
 }

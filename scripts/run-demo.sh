@@ -129,11 +129,41 @@ table="$out/figures.md"
   echo "| YUY2 | $(stat_of "$out/stats_yuy2.txt" fps) | $(stat_of "$out/stats_yuy2.txt" ratio) |"
   echo "| RGB24 | $(stat_of "$out/stats_bgr24.txt" fps) | $(stat_of "$out/stats_bgr24.txt" ratio) |"
 } >"$table"
+
+# --- Settings estimated from the ghosted picture alone (tev estimate), beside
+# the settings fitted to the known channel: the test card and a photograph
+# (mate-backgrounds, GPL-2+), each through the real DLL.
+ninja -C "$native" -j "$jobs" tev >/dev/null
+photo=/usr/share/backgrounds/mate/nature/Garden.jpg
+"$lab" photo --in "$photo" --out "$out/photo_clean.yuy2"
+"$lab" ghost --in "$out/photo_clean.yuy2" --size $size --out "$out/photo_ghosted.yuy2" "${model_args[@]}" >/dev/null
+{
+  echo
+  echo "| picture | settings | ghost energy before | after | reduction | PSNR before | after |"
+  echo "|---|---|---|---|---|---|---|"
+  for picture in card:clean:ghosted "photograph:photo_clean:photo_ghosted"; do
+    IFS=: read -r label clean ghosted <<<"$picture"
+    "$native/tev" estimate --in "$out/$ghosted.yuy2" --size $size --channel $key --out "$out/estimated_$clean.ini" \
+      >"$out/estimate_$clean.txt"
+    for settings in ZRL_TEVPlugin:"fitted to the known channel" "estimated_$clean:estimated from the ghosted picture alone"; do
+      IFS=: read -r ini what <<<"$settings"
+      host --in "$out/$ghosted.yuy2" --size $size --out "$out/${ghosted}_$ini.yuy2" --settings "$out/$ini.ini" \
+        --channel $key >/dev/null
+      read -r gb ga pb pa < <(measure "$out/$clean.yuy2" "$out/$ghosted.yuy2" "$out/${ghosted}_$ini.yuy2")
+      reduction=$(awk -v b="$gb" -v a="$ga" 'BEGIN{printf "%.1f", b - a}')
+      echo "| $label | $what | $gb dB | $ga dB | **$reduction dB** | $pb dB | $pa dB |"
+    done
+  done
+} >>"$table"
+"$lab" compare --out "$out/estimate-photo.png" --crop 200,200,300,160 --zoom 2 \
+  --caption "CLEAN" --caption "GHOSTED" --caption "ESTIMATED SETTINGS" \
+  "$out/photo_clean.yuy2" "$out/photo_ghosted.yuy2" "$out/photo_ghosted_estimated_photo_clean.yuy2" --size $size
+# --- end of the estimated settings
 cat "$table"
 
 echo
 if [ "$update_docs" = 1 ]; then
-  for picture in before-after before-after-zoom sequence-frame12; do
+  for picture in before-after before-after-zoom sequence-frame12 estimate-photo; do
     cp "$out/$picture.png" "docs/demo-$picture.png"
   done
   cp "$table" docs/demo-figures.md

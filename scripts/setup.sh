@@ -16,6 +16,7 @@ packages=(
   # tev filter's tests: real FFmpeg on both sides of its pipes, and photographs
   # (scikit-image's sample pictures) for the ghost it removes
   ffmpeg python3-skimage
+  mate-backgrounds
 )
 
 missing=()

@@ -25,7 +25,8 @@ TEST(ChannelModel, ParsesEchoesAndRejectsNonsense) {
     const char* text;
     double delay, amplitude;
   };
-  for (const Case& c : {Case{"2.5:0.3", 2.5, 0.3}, Case{"2.5%:+30%", 2.5, 0.3}, Case{"10:-45%", 10, -0.45}}) {
+  for (const Case& c : {Case{"2.5:0.3", 2.5, 0.3}, Case{"2.5%:+30%", 2.5, 0.3}, Case{"10:-45%", 10, -0.45},
+                       Case{"-3:+25%", -3, 0.25}}) {
     const Echo echo = ParseEcho(c.text);
     EXPECT_DOUBLE_EQ(echo.delay_percent, c.delay) << c.text;
     EXPECT_DOUBLE_EQ(echo.amplitude, c.amplitude) << c.text;
@@ -77,7 +78,8 @@ TEST(Tuning, CascadeOfAnUnsmearedEchoIsTheClassicOne) {
 
 TEST(Tuning, FitIsNeverWorseThanTheCascadeAndUsesAtMostEightSteps) {
   for (const ChannelModel& model : {ChannelModel{{{2.5, 0.3}}, 3}, ChannelModel{{{2.5, 0.3}}, 1},
-                                    ChannelModel{{{4.0, -0.25}}, 5}, ChannelModel{{{1.5, 0.2}, {6.0, -0.1}}, 3}}) {
+                                    ChannelModel{{{4.0, -0.25}}, 5}, ChannelModel{{{1.5, 0.2}, {6.0, -0.1}}, 3},
+                                    ChannelModel{{{-3.0, 0.25}}, 3}, ChannelModel{{{2.0, -0.2}, {-5.0, 0.15}}, 1}}) {
     SCOPED_TRACE(DescribeModel(model));
     const auto fit = FitSteps(model, 720);
     EXPECT_LE(fit.size(), 8u);

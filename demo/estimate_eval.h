@@ -1,0 +1,28 @@
+// The blind estimator's acceptance run: random channels on the test card and
+// on natural photographs, the estimate's settings against settings fitted to
+// the known channel, by class of channel.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tev::demo {
+
+struct EstimateEvalOptions {
+  std::vector<std::string> photos;  // image files, scaled to the frame size
+  int cases_per_class = 12;
+  unsigned seed = 1;
+  bool png_input = false;  // estimate from the luma of RGB frames (as from a PNG), not the YUY2 luma
+  bool verbose = false;    // one line per case
+  bool trace = false;      // the estimator's candidates on stderr
+  std::string only_class;  // run the cases of this class alone (the random draws stay the same)
+};
+
+// A photograph of any size as a 720x576 YUY2 frame (area average).
+std::vector<uint8_t> PhotoFrame(const std::string& path);
+
+// Runs every case and returns the table (Markdown) with the timing line.
+std::string RunEstimateEval(const EstimateEvalOptions& options);
+
+}  // namespace tev::demo

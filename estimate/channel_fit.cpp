@@ -1,0 +1,287 @@
+#include "estimate/channel_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+
+#include "processing/brightness_contrast.h"
+#include "processing/echo_step.h"
+#include "settings/settings_store.h"
+#include "settings/settings_table.h"
+#include "settings/settings_writer.h"
+
+namespace tev::estimate {
+namespace {
+
+int32_t LevelFor(double gain) {
+  return static_cast<int32_t>(std::clamp(std::lround(gain * 100), -100L, 100L));
+}
+
+// Smallest-magnitude setting that gives each pixel shift, for 1 <= |shift| <= max.
+std::map<int, int32_t> ReachableShifts(int width, int max_pixels) {
+  std::map<int, int32_t> shifts;
+  for (int32_t setting = 1; setting <= 1000; ++setting) {
+    const int pixels = PixelShift(setting, width);
+    if (pixels >= 1 && pixels <= max_pixels && !shifts.count(pixels)) {
+      shifts[pixels] = setting;
+      shifts[-pixels] = -setting;  // the rounding is symmetric about zero
+    }
+  }
+  return shifts;
+}
+
+int32_t NearestSetting(const std::map<int, int32_t>& shifts, int pixels) {
+  auto best = shifts.begin();
+  for (auto it = shifts.begin(); it != shifts.end(); ++it)
+    if (std::abs(it->first - pixels) < std::abs(best->first - pixels)) best = it;
+  return best->second;
+}
+
+double ResidualEnergy(const Response& y) {
+  double e = 0;
+  for (size_t i = 0; i < y.taps.size(); ++i) {
+    const double d = y.taps[i] - (y.first + static_cast<int>(i) == 0 ? 1.0 : 0.0);
+    e += d * d;
+  }
+  if (y.first > 0 || y.last() < 0) e += 1;  // the direct signal itself is missing
+  return e;
+}
+
+// The strongest echo of `h`: the lag whose neighbourhood (a smear's width)
+// holds the most, and that neighbourhood's sum.
+void StrongestEcho(const Response& h, int& delay, double& amplitude) {
+  delay = 0;
+  amplitude = 0;
+  for (int lag = h.first; lag <= h.last(); ++lag) {
+    if (std::abs(lag) < 1) continue;
+    double sum = 0;
+    for (int k = lag - 2; k <= lag + 2; ++k)
+      if (k != 0 && (k > 0) == (lag > 0)) sum += h.At(k);
+    if (std::fabs(sum) > std::fabs(amplitude) + 1e-12 ||
+        (std::fabs(sum) > std::fabs(amplitude) - 1e-12 && std::fabs(h.At(lag)) > std::fabs(h.At(delay)))) {
+      delay = lag;
+      amplitude = sum;
+    }
+  }
+}
+
+}  // namespace
+
+double Response::At(int lag) const {
+  const int i = lag - first;
+  return i >= 0 && i < static_cast<int>(taps.size()) ? taps[i] : 0.0;
+}
+
+void Response::Add(int lag, double value) {
+  if (lag < first) {
+    taps.insert(taps.begin(), first - lag, 0.0);
+    first = lag;
+  }
+  if (lag > last()) taps.resize(lag - first + 1, 0.0);
+  taps[lag - first] += value;
+}
+
+Response ChannelResponse(const std::vector<EchoPath>& echoes) {
+  Response h;
+  for (const EchoPath& echo : echoes) {
+    const int half = static_cast<int>(echo.smear.size() / 2);
+    for (int t = 0; t < static_cast<int>(echo.smear.size()); ++t) h.Add(echo.delay + t - half, echo.amplitude * echo.smear[t]);
+  }
+  return h;
+}
+
+int32_t PixelShift(int32_t shift, int width) {
+  return static_cast<int32_t>(DeriveEchoStepParams(width, shift, 0).pixel_shift);
+}
+
+double StepGain(int32_t level) {
+  const EchoStepParams params = DeriveEchoStepParams(1, 0, level);
+  const double m = static_cast<double>(params.gain) / 256;
+  return params.subtract ? -m : m;
+}
+
+Response ApplyStep(const Response& x, int shift, double gain) {
+  Response y;
+  y.first = std::min(x.first, x.first + shift);
+  y.taps.assign(x.taps.size() + std::abs(shift), 0.0);
+  for (size_t k = 0; k < x.taps.size(); ++k) {
+    const int lag = x.first + static_cast<int>(k);
+    y.taps[lag - y.first] += x.taps[k];
+    y.taps[lag + shift - y.first] += gain * x.taps[k];
+  }
+  return y;
+}
+
+std::vector<StepSetting> CascadeSteps(int delay, double amplitude, int width, int max_steps) {
+  std::vector<StepSetting> steps;
+  if (width < 2 || delay == 0) return steps;
+  const auto shifts = ReachableShifts(width, width - 1);
+  if (shifts.empty()) return steps;
+  double power = amplitude;
+  for (int k = 0; k < std::min(max_steps, kStepCount); ++k) {
+    const long long pixels = static_cast<long long>(delay) << k;
+    if (std::llabs(pixels) >= width) break;
+    const int32_t level = LevelFor(k == 0 ? -power : power);
+    if (level == 0) break;
+    steps.push_back({NearestSetting(shifts, static_cast<int>(pixels)), level});
+    power *= power;
+  }
+  return steps;
+}
+
+std::vector<StepSetting> FitSteps(const Response& h, int width, int max_steps) {
+  max_steps = std::clamp(max_steps, 0, kStepCount);
+  int delay = 0;
+  double amplitude = 0;
+  StrongestEcho(h, delay, amplitude);
+  std::vector<StepSetting> steps = CascadeSteps(delay, amplitude, width, max_steps);
+  if (steps.empty()) return steps;
+  const int longest = std::max(std::abs(h.first), std::abs(h.last()));
+  const auto shifts = ReachableShifts(width, std::min(width - 1, 8 * longest + 8));
+  while (static_cast<int>(steps.size()) < max_steps) steps.push_back({shifts.rbegin()->second, 0});
+
+  for (int pass = 0; pass < 8; ++pass) {
+    bool changed = false;
+    for (size_t i = 0; i < steps.size(); ++i) {
+      // Everything but step i, then the best (shift, level) for step i: the
+      // residual is quadratic in the step's gain for each shift.
+      Response q = h;
+      for (size_t j = 0; j < steps.size(); ++j)
+        if (j != i && steps[j].level != 0) q = ApplyStep(q, PixelShift(steps[j].shift, width), StepGain(steps[j].level));
+      double q_energy = 0;
+      for (double v : q.taps) q_energy += v * v;
+      const double base = ResidualEnergy(q);
+      StepSetting best = steps[i];
+      double best_energy = ResidualEnergy(ApplyStep(q, PixelShift(best.shift, width), StepGain(best.level)));
+      for (const auto& [pixels, setting] : shifts) {
+        // <r, q shifted>, r = q - impulse
+        double cross = 0;
+        for (size_t k = 0; k < q.taps.size(); ++k) {
+          const int lag = q.first + static_cast<int>(k) + pixels;
+          cross += (q.At(lag) - (lag == 0 ? 1.0 : 0.0)) * q.taps[k];
+        }
+        const int32_t centre = LevelFor(-cross / q_energy);
+        for (int32_t level = centre - 2; level <= centre + 2; ++level) {
+          if (level < -100 || level > 100) continue;
+          const double g = StepGain(level);
+          const double energy = base + 2 * g * cross + g * g * q_energy;
+          if (energy < best_energy - 1e-12) {
+            best_energy = energy;
+            best = {setting, level};
+          }
+        }
+      }
+      if (best.shift != steps[i].shift || best.level != steps[i].level) {
+        steps[i] = best;
+        changed = true;
+      }
+    }
+    if (!changed) break;
+  }
+  // Keep the plugin's step order simple to read: by shift, then drop idle steps.
+  std::stable_sort(steps.begin(), steps.end(), [](const StepSetting& a, const StepSetting& b) { return a.shift < b.shift; });
+  steps.erase(std::remove_if(steps.begin(), steps.end(), [](const StepSetting& s) { return s.level == 0; }), steps.end());
+  return steps;
+}
+
+double PredictedResidualDb(const Response& h, int width, const std::vector<StepSetting>& steps) {
+  Response y = h;
+  for (const StepSetting& step : steps) y = ApplyStep(y, PixelShift(step.shift, width), StepGain(step.level));
+  const double e = ResidualEnergy(y);
+  return e > 0 ? 10 * std::log10(e) : -200.0;
+}
+
+std::vector<StageSpan> ModelSpans(const Response& h, double gain, double offset, int width,
+                                  const std::vector<StepSetting>& steps) {
+  std::vector<StageSpan> spans;
+  Response p = h;
+  double dc = 1;
+  for (const StepSetting& step : steps) {
+    const double g = StepGain(step.level);
+    p = ApplyStep(p, PixelShift(step.shift, width), g);
+    dc *= 1 + g;
+    double low = 0, high = 0;
+    for (double v : p.taps) (v < 0 ? low : high) += v;
+    spans.push_back({255 * gain * low + offset * dc, 255 * gain * high + offset * dc, dc});
+  }
+  return spans;
+}
+
+Headroom ChooseHeadroom(const std::vector<StageSpan>& spans) {
+  auto fits = [&](double gamma, double lift) {
+    for (const StageSpan& s : spans)
+      if (gamma * s.low + lift * s.dc < 0 || gamma * s.high + lift * s.dc > 255) return false;
+    return true;
+  };
+  if (fits(1, 0)) return {};
+  Headroom best{0, 0, false};
+  double best_gamma = -1;
+  for (int32_t contrast = 0; contrast >= -60; --contrast) {
+    for (int32_t brightness = -60; brightness <= 60; ++brightness) {
+      const LumaMap map = LumaMapFor(brightness, contrast);
+      // The correction itself must not clip the received picture (0..255).
+      if (map.offset < 0 || 255 * map.gain / 256 + map.offset > 255) continue;
+      const double gamma = map.gain / 256.0;
+      if (fits(gamma, static_cast<double>(map.offset)) && gamma > best_gamma) {
+        best_gamma = gamma;
+        best = {brightness, contrast, true};
+      }
+    }
+    if (best_gamma > 0) break;  // the first contrast that works loses the least
+  }
+  return best;
+}
+
+void SettingsValues(const PluginSettings& settings, int32_t* values) {
+  values[ProcEnable] = settings.proc_enable ? 1 : 0;
+  values[CorrEnable] = settings.corr_enable ? 1 : 0;
+  values[Brightness] = settings.brightness;
+  values[Contrast] = settings.contrast;
+  for (int n = 1; n <= kStepCount; ++n) {
+    const bool used = n <= static_cast<int>(settings.steps.size());
+    values[StepEnableIndex(n)] = used ? 1 : 0;
+    values[StepShiftIndex(n)] = used ? settings.steps[n - 1].shift : 0;
+    values[StepLevelIndex(n)] = used ? settings.steps[n - 1].level : 0;
+  }
+}
+
+StageSettings StagesOf(const PluginSettings& settings) {
+  int32_t values[kSettingCount];
+  SettingsValues(settings, values);
+  return StageSettingsFromValues(values);
+}
+
+namespace {
+
+void WriteValues(SettingsWriter& writer, const PluginSettings& settings) {
+  ChannelSettings record{};
+  SettingsValues(settings, record.Values);
+  const auto rows = SettingsTableFor(record);
+  writer.WriteSettingsTable(rows.data(), rows.size());
+}
+
+std::string TextOf(const SettingsWriter& writer) { return std::string(writer.Buffer().Text()); }
+
+}  // namespace
+
+std::string ComposeChannelSection(const PluginSettings& settings, int64_t channel_key) {
+  SettingsWriter writer;
+  writer.WriteChannelHeader(channel_key);
+  WriteValues(writer, settings);
+  return TextOf(writer);
+}
+
+std::string ComposeSettingsFile(const PluginSettings& settings, int64_t channel_key, bool with_default) {
+  SettingsWriter writer;
+  writer.WriteSectionHeader(kDialogSection);
+  writer.WriteInt32(kDialogPosXKey, kNoDialogPosition);
+  writer.WriteInt32(kDialogPosYKey, kNoDialogPosition);
+  if (with_default) {
+    writer.WriteSectionHeader(kDefaultSection);
+    WriteValues(writer, settings);
+  }
+  return TextOf(writer) + ComposeChannelSection(settings, channel_key);
+}
+
+}  // namespace tev::estimate

@@ -1,0 +1,726 @@
+#include "estimate/ghost_estimator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "processing/brightness_contrast.h"
+#include "processing/luma_plane.h"
+
+namespace tev::estimate {
+namespace {
+
+// Order of the short predictor that whitens the differentiated lines: it takes
+// out what neighbouring pixels share (upscaled sources, soft optics), which
+// would otherwise lean on every delay near the shortest echo.
+constexpr int kWhiteningOrder = 4;
+// Picture detail below which an echo cannot be told from nothing.
+constexpr int kMinEdgeSamples = 200;
+constexpr int kEdgeStep = 8;  // levels between neighbours that make an edge sample
+// The echo floor: taps below this many robust deviations of the picture's own
+// estimate noise, or below an absolute 0.8 %, are not echoes.
+constexpr double kFloorDeviations = 3.5;
+constexpr double kFloorAbsolute = 0.008;
+// An echo's correlation must stand this many standard errors clear of the
+// spread between blocks of the picture.
+constexpr double kMinConsistency = 3.0;
+// A ghost's fourth-order one-sidedness is about 1 (see TestCluster); a
+// likeness within the picture stays near 0.
+constexpr double kMinOneSided = 0.3;
+// Below 2 % of the line, where textures (ripples, blinds, fabric) repeat, an
+// echo must stand out more.
+constexpr double kShortDelayShare = 0.02;
+constexpr double kMinShortConsistency = 8.0;
+constexpr double kMinShortOneSided = 0.45;
+// Settings must leave at most this share of the ghost's correlation.
+constexpr double kWinShare = 0.8;
+// ... and at most this share of its one-sidedness.
+constexpr double kSideShare = 0.5;
+
+struct Geometry {
+  int width, height;
+  int first_tap;  // smallest lag that may hold an echo tap
+  int last_tap;   // largest
+  int lags;       // lags of the inverse filter (a few times the longest echo)
+};
+
+// Levinson-Durbin: predictor a[0..order] (a[0] = 1) for an autocorrelation.
+std::vector<double> Levinson(const std::vector<double>& r, int order) {
+  std::vector<double> a(order + 1, 0.0), previous;
+  a[0] = 1;
+  double error = r[0];
+  for (int i = 1; i <= order && error > 0; ++i) {
+    double acc = r[i];
+    for (int j = 1; j < i; ++j) acc += a[j] * r[i - j];
+    const double k = -acc / error;
+    previous = a;
+    for (int j = 1; j < i; ++j) a[j] = previous[j] + k * previous[i - j];
+    a[i] = k;
+    error *= 1 - k * k;
+  }
+  return a;
+}
+
+// Solves the symmetric positive definite system m x = b in place (Cholesky).
+bool SolveSpd(std::vector<double>& m, std::vector<double>& b, int n) {
+  for (int j = 0; j < n; ++j) {
+    double d = m[j * n + j];
+    for (int k = 0; k < j; ++k) d -= m[j * n + k] * m[j * n + k];
+    if (!(d > 0)) return false;
+    d = std::sqrt(d);
+    m[j * n + j] = d;
+    for (int i = j + 1; i < n; ++i) {
+      double s = m[i * n + j];
+      for (int k = 0; k < j; ++k) s -= m[i * n + k] * m[j * n + k];
+      m[i * n + j] = s / d;
+    }
+  }
+  for (int i = 0; i < n; ++i) {
+    double s = b[i];
+    for (int k = 0; k < i; ++k) s -= m[i * n + k] * b[k];
+    b[i] = s / m[i * n + i];
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    double s = b[i];
+    for (int k = i + 1; k < n; ++k) s -= m[k * n + i] * b[k];
+    b[i] = s / m[i * n + i];
+  }
+  return true;
+}
+
+// The differentiated lines through the short whitener, one row of width-1
+// samples per line of every frame.
+struct Whitened {
+  int samples = 0;  // per line
+  int lines = 0;
+  int lines_per_frame = 1;
+  std::vector<float> w;
+  const float* Line(int y) const { return &w[static_cast<size_t>(y) * samples]; }
+};
+
+// Lines as float, for the filters.
+struct Rows {
+  int width = 0;
+  int count = 0;
+  std::vector<float> v;
+  const float* Row(int y) const { return &v[static_cast<size_t>(y) * width]; }
+};
+
+void AppendRows(const uint8_t* luma, int width, int height, Rows& rows) {
+  rows.width = width;
+  const size_t at = rows.v.size();
+  rows.v.resize(at + static_cast<size_t>(width) * height);
+  for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) rows.v[at + i] = luma[i];
+  rows.count += height;
+}
+
+// The short predictor of the differentiated lines.
+std::vector<double> Whitener(const Rows& rows) {
+  const int n = rows.width - 1;
+  std::vector<double> rd(kWhiteningOrder + 1, 0.0);
+  std::vector<float> d(n);
+  for (int y = 0; y < rows.count; ++y) {
+    const float* row = rows.Row(y);
+    for (int x = 0; x < n; ++x) d[x] = row[x + 1] - row[x];
+    for (int k = 0; k <= kWhiteningOrder; ++k) {
+      double s = 0;
+      for (int x = 0; x + k < n; ++x) s += d[x] * d[x + k];
+      rd[k] += s;
+    }
+  }
+  return Levinson(rd, kWhiteningOrder);
+}
+
+int EdgeSamples(const LumaFrame& f) {
+  int count = 0;
+  for (size_t i = 0; i + 1 < f.pixels.size(); ++i)
+    if (std::abs(f.pixels[i + 1] - f.pixels[i]) >= kEdgeStep && (i + 1) % f.width != 0) ++count;
+  return count;
+}
+
+void WhitenRows(const Rows& rows, const std::vector<double>& a, Whitened& out) {
+  const int n = rows.width - 1;
+  out.samples = n;
+  std::vector<float> d(n);
+  for (int y = 0; y < rows.count; ++y) {
+    const float* row = rows.Row(y);
+    for (int x = 0; x < n; ++x) d[x] = row[x + 1] - row[x];
+    const size_t at = out.w.size();
+    out.w.resize(at + n);
+    float* w = &out.w[at];
+    for (int x = 0; x < n; ++x) {
+      double s = 0;
+      for (int i = 0; i <= kWhiteningOrder && i <= x; ++i) s += a[i] * d[x - i];
+      w[x] = static_cast<float>(s);
+    }
+    ++out.lines;
+  }
+}
+
+// Sum of a[x] b[x + k] for x in [from, to) while x + k stays on the line.
+double CrossProduct(const float* a, const float* b, int n, int k, int from, int to) {
+  to = std::min(to, n - k);
+  float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  int x = from;
+  for (; x + 3 < to; x += 4) {
+    s0 += a[x] * b[x + k];
+    s1 += a[x + 1] * b[x + 1 + k];
+    s2 += a[x + 2] * b[x + 2 + k];
+    s3 += a[x + 3] * b[x + 3 + k];
+  }
+  for (; x < to; ++x) s0 += a[x] * b[x + k];
+  return static_cast<double>(s0) + s1 + s2 + s3;
+}
+
+// Noise (and the stages' rounding) is independent from line to line, the
+// ghost and most of the picture are not: the product of a line with the next
+// one at lag k, made symmetric, is the line's own autocorrelation without the
+// noise. Pairs run over lines y, y+1 of one frame.
+bool HasPair(const Whitened& wh, int y) { return (y + 1) % wh.lines_per_frame != 0 && y + 1 < wh.lines; }
+double PairProduct(const Whitened& wh, int y, int k, int from, int to) {
+  const float* a = wh.Line(y);
+  const float* b = wh.Line(y + 1);
+  return 0.5 * (CrossProduct(a, b, wh.samples, k, from, to) + CrossProduct(b, a, wh.samples, k, from, to));
+}
+
+// Autocorrelation at lags 0..max_lag, across neighbouring lines.
+std::vector<double> Autocorrelation(const Whitened& wh, int max_lag) {
+  std::vector<double> r(max_lag + 1, 0.0);
+  for (int y = 0; y < wh.lines; ++y)
+    if (HasPair(wh, y))
+      for (int k = 0; k <= max_lag && k < wh.samples; ++k) r[k] += PairProduct(wh, y, k, 0, wh.samples);
+  return r;
+}
+
+// The channel's echo taps at lags first_tap..last_tap, as the minimum-phase
+// factor of the whitened spectrum: the inverse of the least-squares predictor
+// that may only look first_tap or more pixels back.
+std::vector<double> EchoTaps(const std::vector<double>& r, const Geometry& g) {
+  const int n = g.lags - g.first_tap + 1;
+  std::vector<double> m, b;
+  std::vector<double> h(g.last_tap + 1, 0.0);
+  // A little loading keeps the system well posed; more only when the noise
+  // correction has left it indefinite.
+  bool solved = false;
+  for (double loading = 1e-4; !solved && loading < 2; loading *= 10) {
+    m.assign(static_cast<size_t>(n) * n, 0.0);
+    b.assign(n, 0.0);
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) m[static_cast<size_t>(i) * n + j] = r[std::abs(i - j)] + (i == j ? loading * r[0] : 0.0);
+      b[i] = -r[g.first_tap + i];
+    }
+    solved = SolveSpd(m, b, n);
+  }
+  if (!solved) return h;
+  // h = 1 / (1 + sum c_k z^-k)
+  h[0] = 1;
+  for (int t = 1; t <= g.last_tap; ++t) {
+    double s = 0;
+    for (int k = g.first_tap; k <= t && k <= g.lags; ++k) s -= b[k - g.first_tap] * h[t - k];
+    h[t] = s;
+  }
+  return h;
+}
+
+// The picture's own correlation changes slowly with distance; an echo is a
+// narrow peak. The running median over a window wider than any echo's smear
+// is the picture's share, to be taken out at every lag from `from` on.
+std::vector<double> Baseline(const std::vector<double>& r, int from) {
+  constexpr int kHalfWindow = 10;
+  std::vector<double> base(r.size(), 0.0), window;
+  const int last = static_cast<int>(r.size()) - 1;
+  for (int k = from; k <= last; ++k) {
+    window.clear();
+    for (int j = std::max(from, k - kHalfWindow); j <= std::min(last, k + kHalfWindow); ++j) window.push_back(r[j] / r[0]);
+    std::nth_element(window.begin(), window.begin() + window.size() / 2, window.end());
+    base[k] = window[window.size() / 2];
+  }
+  return base;
+}
+
+struct Cluster {
+  int peak = 0;
+  double taps[5] = {};  // lags peak-2..peak+2
+  double amplitude = 0;
+  double consistency = 0;  // t statistic of the echo's correlation over blocks of the picture
+  double asymmetry = 0;    // fourth-order: the ghost's side of the picture
+  bool pre = false;        // the ghost comes before the picture
+};
+
+std::vector<Cluster> FindClusters(const std::vector<double>& h, const Geometry& g, int max_clusters) {
+  const int first_peak = g.first_tap + 2, last_peak = g.last_tap - 2;
+  std::vector<double> magnitudes;
+  for (int k = g.first_tap; k <= g.last_tap; ++k) magnitudes.push_back(std::fabs(h[k]));
+  std::nth_element(magnitudes.begin(), magnitudes.begin() + magnitudes.size() / 2, magnitudes.end());
+  const double deviation = 1.4826 * magnitudes[magnitudes.size() / 2] + 1e-9;
+  const double floor = std::max(kFloorDeviations * deviation, kFloorAbsolute);
+  std::vector<bool> used(g.last_tap + 3, false);
+  std::vector<Cluster> clusters;
+  while (static_cast<int>(clusters.size()) < max_clusters) {
+    int peak = -1;
+    for (int k = first_peak; k <= last_peak; ++k)
+      if (!used[k] && (peak < 0 || std::fabs(h[k]) > std::fabs(h[peak]))) peak = k;
+    if (peak < 0 || std::fabs(h[peak]) < floor) break;
+    Cluster c;
+    c.peak = peak;
+    // A reflected path smears like a short low-pass: of the usual shapes
+    // (none, [1 2 1]/4, [1 4 6 4 1]/16) the one that fits the five taps
+    // best, scaled by least squares, stands for the echo; it is steadier
+    // than the taps one by one.
+    static const double kShapes[3][5] = {{0, 0, 1, 0, 0}, {0, 0.25, 0.5, 0.25, 0}, {0.0625, 0.25, 0.375, 0.25, 0.0625}};
+    double window[5] = {};
+    for (int t = 0; t < 5; ++t) {
+      const int k = peak + t - 2;
+      if (k >= g.first_tap && k <= g.last_tap && !used[k]) window[t] = h[k];
+    }
+    double best_error = -1;
+    for (const auto& shape : kShapes) {
+      double cross = 0, norm = 0;
+      for (int t = 0; t < 5; ++t) {
+        cross += shape[t] * window[t];
+        norm += shape[t] * shape[t];
+      }
+      const double a = cross / norm;
+      double error = 0;
+      for (int t = 0; t < 5; ++t) error += (window[t] - a * shape[t]) * (window[t] - a * shape[t]);
+      if (best_error < 0 || error < best_error) {
+        best_error = error;
+        c.amplitude = a;
+        for (int t = 0; t < 5; ++t) c.taps[t] = a * shape[t];
+      }
+    }
+    for (int k = peak - 2; k <= peak + 2; ++k)
+      if (k >= 0 && k < static_cast<int>(used.size())) used[k] = true;
+    clusters.push_back(c);
+  }
+  return clusters;
+}
+
+// A ghost is the same on every line; a picture's own likeness at some
+// distance (a texture, a row of windows) lives in a part of it. The echo's
+// correlation is taken in blocks, and its mean over their spread tells the two
+// apart. The sign of a fourth-order moment tells a ghost after the picture
+// from one before it (the picture's edges are sparse, so its derivative has a
+// positive excess kurtosis).
+void TestCluster(const Whitened& wh, Cluster& c) {
+  constexpr int kBands = 16, kColumns = 2;
+  const int n = wh.samples;
+  std::vector<double> r0(kBands * kColumns, 0.0), rk(kBands * kColumns, 0.0);
+  double fourth = 0, m2 = 0, m4 = 0;
+  for (int y = 0; y < wh.lines; ++y) {
+    const float* w = wh.Line(y);
+    for (int x = 0; x < n; ++x) {
+      const double u2 = static_cast<double>(w[x]) * w[x];
+      m2 += u2;
+      m4 += u2 * u2;
+    }
+    const int band = static_cast<int>(static_cast<int64_t>(y) * kBands / wh.lines);
+    for (int col = 0; col < kColumns; ++col) {
+      const int from = n * col / kColumns, to = n * (col + 1) / kColumns;
+      const int b = band * kColumns + col;
+      if (!HasPair(wh, y)) continue;
+      r0[b] += PairProduct(wh, y, 0, from, to);
+      for (int t = 0; t < 5; ++t) {
+        const int k = c.peak + t - 2;
+        if (c.taps[t] == 0 || k >= n) continue;
+        rk[b] += c.taps[t] / c.amplitude * PairProduct(wh, y, k, from, to);
+      }
+    }
+    for (int t = 0; t < 5; ++t) {
+      const int k = c.peak + t - 2;
+      if (c.taps[t] == 0 || k >= n) continue;
+      double s = 0;
+      for (int x = 0; x + k < n; ++x) {
+        const double u = w[x], v = w[x + k];
+        s += u * u * u * v - u * v * v * v;
+      }
+      fourth += c.taps[t] * s;
+    }
+  }
+  const double samples = static_cast<double>(wh.lines) * n;
+  m2 /= samples;
+  m4 /= samples;
+  double energy = 0;
+  for (double t : c.taps) energy += t * t;
+  // About +1 for a ghost after the picture, -1 before it, 0 for a likeness
+  // within the picture, which looks the same both ways.
+  c.asymmetry = fourth / samples / ((m4 - 3 * m2 * m2) * energy + 1e-30);
+  std::vector<double> ratios;
+  double total0 = 0;
+  for (double v : r0) total0 += v;
+  for (size_t b = 0; b < r0.size(); ++b)
+    if (r0[b] > 0.05 * total0 / r0.size()) ratios.push_back(rk[b] / r0[b]);
+  if (ratios.size() < 4) return;
+  double mean = 0, spread = 0;
+  for (double v : ratios) mean += v;
+  mean /= ratios.size();
+  for (double v : ratios) spread += (v - mean) * (v - mean);
+  spread = std::sqrt(spread / (ratios.size() - 1) / ratios.size()) + 1e-9;
+  c.consistency = mean * (c.amplitude < 0 ? -1 : 1) / spread;
+  // The taps carry the echo's sign, so the sum is positive for a ghost after the picture.
+  c.pre = c.asymmetry < 0;
+}
+
+// The range of each stage's output on the picture, for the headroom.
+std::vector<StageSpan> PictureSpans(const LumaFrame& f, const std::vector<StepSetting>& steps) {
+  std::vector<StageSpan> spans(steps.size(), StageSpan{1e9, -1e9, 1});
+  std::vector<double> line(f.width), next(f.width);
+  double dc = 1;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    dc *= 1 + StepGain(steps[i].level);
+    spans[i].dc = dc;
+  }
+  for (int y = 0; y < f.height; y += 2) {
+    const uint8_t* row = &f.pixels[static_cast<size_t>(y) * f.width];
+    for (int x = 0; x < f.width; ++x) line[x] = row[x];
+    for (size_t i = 0; i < steps.size(); ++i) {
+      const int s = PixelShift(steps[i].shift, f.width);
+      const double g = StepGain(steps[i].level);
+      for (int x = 0; x < f.width; ++x) {
+        const int from = x - s;
+        next[x] = line[x] + (from >= 0 && from < f.width ? g * line[from] : 0.0);
+        spans[i].low = std::min(spans[i].low, next[x]);
+        spans[i].high = std::max(spans[i].high, next[x]);
+      }
+      line.swap(next);
+    }
+  }
+  return spans;
+}
+
+PluginSettings SettingsFor(const LumaFrame& f, std::vector<StepSetting> steps) {
+  PluginSettings settings;
+  settings.steps = std::move(steps);
+  const Headroom room = ChooseHeadroom(PictureSpans(f, settings.steps));
+  settings.brightness = room.brightness;
+  settings.contrast = room.contrast;
+  return settings;
+}
+
+// The criterion through the plugin's own stages: what is left of the
+// ghost's correlation at the lags where the echoes and the steps' remainders
+// fall, on a subset of lines of the first frames. Rounding noise of the
+// stages is white and does not reach these lags.
+// The fourth-order one-sidedness at each lag of `lags` (see TestCluster),
+// scaled by the signal's power so that the picture's gain does not count.
+std::vector<double> SideMoments(const std::vector<LumaFrame>& frames, const PluginSettings& settings,
+                                const std::vector<double>& whitener, const std::vector<int>& lags, int max_frames) {
+  Rows rows;
+  std::vector<uint8_t> plane;
+  const StageSettings stages = StagesOf(settings);
+  const int count = std::min<int>(max_frames, static_cast<int>(frames.size()));
+  for (int i = 0; i < count; ++i) {
+    plane = frames[i].pixels;
+    if (settings.proc_enable) ProcessLumaPlane(plane.data(), frames[i].width, frames[i].width, frames[i].height, stages);
+    AppendRows(plane.data(), frames[i].width, frames[i].height, rows);
+  }
+  Whitened wh;
+  WhitenRows(rows, whitener, wh);
+  std::vector<double> moments(lags.size(), 0.0);
+  double m2 = 0;
+  const int n = wh.samples;
+  for (int y = 0; y < wh.lines; ++y) {
+    const float* w = wh.Line(y);
+    for (int x = 0; x < n; ++x) m2 += static_cast<double>(w[x]) * w[x];
+    for (size_t i = 0; i < lags.size(); ++i) {
+      const int k = lags[i];
+      double sum = 0;
+      for (int x = 0; x + k < n; ++x) {
+        const double u = w[x], v = w[x + k];
+        sum += u * v * (u * u - v * v);
+      }
+      moments[i] += sum;
+    }
+  }
+  const double samples = static_cast<double>(wh.lines) * n;
+  m2 /= samples;
+  for (double& m : moments) m = m / samples / (m2 * m2 + 1e-30);
+  return moments;
+}
+
+class Scorer {
+ public:
+  Scorer(const std::vector<LumaFrame>& frames, const std::vector<double>& whitener, std::vector<int> lags,
+         const std::vector<double>& baseline, int max_frames)
+      : frames_(frames), whitener_(whitener), lags_(std::move(lags)), baseline_(baseline),
+        count_(std::min<int>(max_frames, static_cast<int>(frames.size()))) {}
+
+  double operator()(const PluginSettings& settings) const {
+    const StageSettings stages = StagesOf(settings);
+    Rows rows;
+    std::vector<uint8_t> plane;
+    for (int i = 0; i < count_; ++i) {
+      const LumaFrame& f = frames_[i];
+      plane = f.pixels;
+      if (settings.proc_enable) ProcessLumaPlane(plane.data(), f.width, f.width, f.height, stages);
+      AppendRows(plane.data(), f.width, f.height, rows);
+    }
+    Whitened wh;
+    wh.lines_per_frame = frames_[0].height;
+    WhitenRows(rows, whitener_, wh);
+    double r0 = 0, sum = 0;
+    std::vector<double> r(lags_.size(), 0.0);
+    // Every other pair: the refinement needs the ranking, not the last digit.
+    for (int y = 0; y < wh.lines; y += 2) {
+      if (!HasPair(wh, y)) continue;
+      r0 += PairProduct(wh, y, 0, 0, wh.samples);
+      for (size_t i = 0; i < lags_.size(); ++i) r[i] += PairProduct(wh, y, lags_[i], 0, wh.samples);
+    }
+    if (!(r0 > 0)) return 0;
+    for (size_t i = 0; i < r.size(); ++i) {
+      const double v = r[i] / r0 - (lags_[i] < static_cast<int>(baseline_.size()) ? baseline_[lags_[i]] : 0.0);
+      sum += v * v;
+    }
+    return sum;
+  }
+
+ private:
+  const std::vector<LumaFrame>& frames_;
+  const std::vector<double>& whitener_;
+  std::vector<int> lags_;
+  const std::vector<double>& baseline_;
+  int count_;
+};
+
+// The lags a ghost and its cancellation touch: each echo's taps, their
+// multiples (the cascade's remainders) and the sums and differences of two.
+std::vector<int> ScoreLags(const std::vector<Cluster>& clusters, int limit) {
+  std::vector<int> bases;
+  for (const Cluster& c : clusters) bases.push_back(c.peak);
+  std::vector<int> centres;
+  for (size_t i = 0; i < bases.size(); ++i) {
+    for (int m = 1; m <= 4; ++m) centres.push_back(m * bases[i]);
+    for (size_t j = i + 1; j < bases.size(); ++j) {
+      centres.push_back(bases[i] + bases[j]);
+      centres.push_back(std::abs(bases[i] - bases[j]));
+    }
+  }
+  std::vector<int> lags;
+  for (int centre : centres)
+    for (int k = centre - 2; k <= centre + 2; ++k)
+      if (k >= 2 && k < limit && std::find(lags.begin(), lags.end(), k) == lags.end()) lags.push_back(k);
+  std::sort(lags.begin(), lags.end());
+  return lags;
+}
+
+// Steps near `best` through the real stages: each level by one, each shift
+// by a pixel, each step left out, kept when the criterion falls.
+template <typename Score>
+PluginSettings Refine(const Score& score, int width, PluginSettings best, double& best_score) {
+  auto shift_setting = [&](int32_t setting, int direction) {
+    const int pixels = PixelShift(setting, width);
+    for (int32_t s = setting + direction; std::abs(s) <= 1000; s += direction)
+      if (PixelShift(s, width) != pixels) return s;
+    return setting;
+  };
+  auto try_step = [&](size_t i, StepSetting v) {
+    if (v.level == 0 || std::abs(v.level) > 100 || PixelShift(v.shift, width) == 0) return false;
+    PluginSettings candidate = best;
+    candidate.steps[i] = v;
+    const double value = score(candidate);
+    if (!(value < best_score * (1 - 1e-6))) return false;
+    best_score = value;
+    best = candidate;
+    return true;
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    bool changed = false;
+    for (size_t i = 0; i < best.steps.size(); ++i) {
+      // The level by a pattern search (a first estimate can be far off),
+      // then the shift by a pixel either way.
+      for (int delta : {8, 4, 2, 1}) {
+        if (pass > 0 && delta > 2) continue;
+        for (bool moved = true; moved;) {
+          moved = try_step(i, {best.steps[i].shift, best.steps[i].level + delta}) ||
+                  try_step(i, {best.steps[i].shift, best.steps[i].level - delta});
+          changed |= moved;
+        }
+      }
+      for (int direction : {-1, 1}) {
+        const int32_t s = shift_setting(best.steps[i].shift, direction);
+        if (s != best.steps[i].shift) changed |= try_step(i, {s, best.steps[i].level});
+      }
+    }
+    if (!changed) break;
+  }
+  return best;
+}
+
+}  // namespace
+
+const char* EstimateStatusText(EstimateStatus status) {
+  switch (status) {
+    case EstimateStatus::Done: return "done";
+    case EstimateStatus::TooSmall: return "the picture is too small to estimate a ghost";
+    case EstimateStatus::TooFlat: return "the picture is too flat (too little detail) to estimate a ghost";
+  }
+  return "?";
+}
+
+Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptions& options) {
+  Estimate result;
+  result.settings.proc_enable = false;
+  if (frames.empty() || frames[0].width < kMinEstimateWidth || frames[0].height < kMinEstimateHeight) {
+    result.status = EstimateStatus::TooSmall;
+    return result;
+  }
+  for (const LumaFrame& f : frames)
+    if (f.width != frames[0].width || f.height != frames[0].height ||
+        f.pixels.size() != static_cast<size_t>(f.width) * f.height) {
+      result.status = EstimateStatus::TooSmall;
+      return result;
+    }
+  Geometry g{};
+  g.width = frames[0].width;
+  g.height = frames[0].height;
+  const int shortest = std::max(2, static_cast<int>(std::lround(options.min_delay_percent / 100 * g.width)));
+  const int longest = std::max(shortest + 1, static_cast<int>(std::lround(options.max_delay_percent / 100 * g.width)));
+  g.first_tap = std::max(2, shortest - 2);
+  g.last_tap = std::min(g.width / 3, longest + 2);
+  g.lags = std::min(g.width / 2, 3 * g.last_tap);
+  if (g.last_tap <= g.first_tap + 4) {
+    result.status = EstimateStatus::TooSmall;
+    return result;
+  }
+
+  int edge_samples = 0;
+  Rows rows;
+  for (const LumaFrame& f : frames) {
+    AppendRows(f.pixels.data(), f.width, f.height, rows);
+    edge_samples += EdgeSamples(f);
+  }
+  const std::vector<double> whitener = Whitener(rows);
+  Whitened wh;
+  wh.lines_per_frame = g.height;
+  WhitenRows(rows, whitener, wh);
+  std::vector<double> r = Autocorrelation(wh, g.lags);
+  const std::vector<double> baseline = Baseline(r, g.first_tap);
+  if (options.trace) {
+    std::fprintf(options.trace, "correlation less baseline:");
+    for (int k = g.first_tap; k <= std::min(g.lags, 80); ++k) std::fprintf(options.trace, " %d:%+.3f", k, r[k] / r[0] - baseline[k]);
+    std::fprintf(options.trace, "\n");
+  }
+  if (edge_samples < kMinEdgeSamples || !(r[0] > 0)) {
+    result.status = EstimateStatus::TooFlat;
+    return result;
+  }
+  std::vector<double> peaks = r;
+  for (int k = g.first_tap; k <= g.lags; ++k) peaks[k] -= baseline[k] * r[0];
+  std::vector<Cluster> clusters = FindClusters(EchoTaps(peaks, g), g, options.max_echoes + 2);
+  for (Cluster& c : clusters) TestCluster(wh, c);
+  std::FILE* trace = options.trace;
+  if (trace)
+    for (const Cluster& c : clusters)
+      std::fprintf(trace, "candidate %d px: amplitude %+.4f, consistency %.1f, one-sidedness %+.2f\n", c.peak,
+                   c.amplitude, c.consistency, c.asymmetry);
+  clusters.erase(std::remove_if(clusters.begin(), clusters.end(),
+                                [&](const Cluster& c) {
+                                  // Textures (ripples, blinds, fabric) live at short distances:
+                                  // an echo there must stand out more.
+                                  const bool short_delay = c.peak < kShortDelayShare * g.width;
+                                  return c.consistency < (short_delay ? kMinShortConsistency : kMinConsistency) ||
+                                         std::fabs(c.asymmetry) < (short_delay ? kMinShortOneSided : kMinOneSided);
+                                }),
+                 clusters.end());
+  if (static_cast<int>(clusters.size()) > options.max_echoes) clusters.resize(options.max_echoes);
+  auto settle = [&](const std::vector<Cluster>& set, double& off, double& on) {
+    const Scorer second_order(frames, whitener, ScoreLags(set, g.width / 2), baseline, options.score_frames);
+    const std::vector<int> side_lags = ScoreLags(set, g.width / 2);
+    auto side = [&](const PluginSettings& settings) {
+      double e = 0;
+      for (double m : SideMoments(frames, settings, whitener, side_lags, options.score_frames)) e += m * m;
+      return e;
+    };
+    // The ghost's correlation left over (blind to the picture's symmetric
+    // likenesses only through the baseline) and its one-sidedness left over
+    // (blind to them by its nature), each relative to processing off.
+    const double side_off = side(result.settings) + 1e-30, second_off = second_order(result.settings) + 1e-30;
+    auto score = [&](const PluginSettings& settings) {
+      return (second_order(settings) / second_off + side(settings) / side_off) / 2;
+    };
+    off = score(result.settings);
+    Response h;
+    for (const Cluster& c : set)
+      for (int t = 0; t < 5; ++t)
+        if (c.taps[t] != 0) h.Add(c.pre ? -(c.peak + t - 2) : c.peak + t - 2, c.taps[t]);
+    PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
+    if (best.steps.empty()) return best;
+    on = score(best);
+    best = Refine(score, g.width, best, on);
+    // The refined steps may need other room than the fitted ones.
+    PluginSettings roomed = SettingsFor(frames[0], best.steps);
+    const double roomed_score = score(roomed);
+    if (roomed_score <= on) {
+      best = roomed;
+      on = roomed_score;
+    }
+    if (trace) {
+      std::fprintf(trace, "criterion %.6f (off %.6f), brightness %d, contrast %d, steps", on, off, best.brightness,
+                   best.contrast);
+      for (const StepSetting& step : best.steps) std::fprintf(trace, " %d/%d", step.shift, step.level);
+      std::fprintf(trace, "\n");
+    }
+    return best;
+  };
+  PluginSettings best;
+  bool accepted = false;
+  for (int round = 0; round < 3 && !clusters.empty() && !accepted; ++round) {
+    double off = 0, on = 0;
+    best = settle(clusters, off, on);
+    if (best.steps.empty() || !(on < off * kWinShare)) break;
+    // A ghost is one-sided and the settings take that away; a likeness within
+    // the picture is two-sided, and cancelling it would make it one-sided.
+    std::vector<int> lags;
+    for (const Cluster& c : clusters)
+      for (int k = c.peak - 2; k <= c.peak + 2; ++k) lags.push_back(k);
+    const std::vector<double> before = SideMoments(frames, result.settings, whitener, lags, options.score_frames);
+    const std::vector<double> after = SideMoments(frames, best, whitener, lags, options.score_frames);
+    std::vector<Cluster> kept;
+    for (size_t c = 0; c < clusters.size(); ++c) {
+      double e_before = 0, e_after = 0;
+      for (size_t i = 5 * c; i < 5 * c + 5; ++i) {
+        e_before += before[i] * before[i];
+        e_after += after[i] * after[i];
+      }
+      if (trace) std::fprintf(trace, "candidate %d px: one-sidedness %.4g before, %.4g after\n", clusters[c].peak, e_before, e_after);
+      if (e_after < kSideShare * e_before) kept.push_back(clusters[c]);
+    }
+    accepted = kept.size() == clusters.size();
+    result.score_off = off;
+    result.score_on = on;
+    clusters = kept;
+  }
+  if (!accepted) {
+    result.score_on = result.score_off;
+    return result;
+  }
+
+  result.settings = best;
+  for (const Cluster& c : clusters) {
+    FoundEcho echo;
+    echo.delay = c.pre ? -c.peak : c.peak;
+    echo.amplitude = c.amplitude;
+    for (double t : c.taps) echo.smear.push_back(t / c.amplitude);
+    if (c.pre) std::reverse(echo.smear.begin(), echo.smear.end());
+    while (echo.smear.size() > 1 && echo.smear.front() == 0 && echo.smear.back() == 0) {
+      echo.smear.erase(echo.smear.begin());
+      echo.smear.pop_back();
+    }
+    echo.confidence = c.consistency;
+    // The steps that cancel the echo itself, refined on the picture, say its
+    // strength better than the first estimate.
+    double cancelled = 0;
+    bool near = false;
+    for (const StepSetting& step : best.steps)
+      if (std::abs(PixelShift(step.shift, g.width) - echo.delay) <= 2) {
+        cancelled -= StepGain(step.level);
+        near = true;
+      }
+    if (near) echo.amplitude = cancelled;
+    result.echoes.push_back(echo);
+  }
+  return result;
+}
+
+}  // namespace tev::estimate

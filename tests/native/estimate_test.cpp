@@ -1,0 +1,212 @@
+// The blind estimator and `tev estimate`: a known channel on a natural
+// photograph is found, a clean picture is left alone, pictures it cannot
+// judge are refused, and a settings file keeps every byte but the channel's.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "demo/channel_model.h"
+#include "demo/test_card.h"
+#include "estimate/ghost_estimator.h"
+#include "media/file_colour.h"
+#include "media/frame_sink.h"
+#include "media/frame_source.h"
+#include "media/image_file.h"
+#include "settings/settings_section_edit.h"
+#include "tev/commands.h"
+
+namespace tev::estimate {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWidth = 720, kHeight = 576;
+// A natural photograph from Debian's mate-backgrounds (GPL-2+), installed by scripts/setup.sh.
+const char kPhoto[] = "/usr/share/backgrounds/mate/nature/Garden.jpg";
+
+// The photograph's luma at 720x576 (nearest pixel is enough for a test).
+std::vector<uint8_t> PhotoLuma() {
+  auto source = media::OpenFrameSource(kPhoto, media::FileFormat::Image, {});
+  std::vector<uint8_t> frame;
+  source->Next(frame);
+  const media::FrameSize size = source->size();
+  const std::vector<uint8_t> luma = media::FileFrameLuma(frame, source->kind(), size);
+  std::vector<uint8_t> out(static_cast<size_t>(kWidth) * kHeight);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      out[static_cast<size_t>(y) * kWidth + x] =
+          luma[static_cast<size_t>(y * size.height / kHeight) * size.width + x * size.width / kWidth];
+  return out;
+}
+
+std::vector<uint8_t> CardLuma() {
+  return media::FileFrameLuma(demo::MakeTestCard(kWidth, kHeight, 0).bgr, media::PixelKind::Bgr24, {kWidth, kHeight});
+}
+
+TEST(GhostEstimator, FindsAKnownChannelOnANaturalPhotograph) {
+  if (!fs::exists(kPhoto)) GTEST_SKIP() << kPhoto << " missing: run scripts/setup.sh";
+  const std::vector<uint8_t> clean = PhotoLuma();
+  struct Case {
+    double delay_percent, amplitude;
+  };
+  for (const Case& c : {Case{3, 0.20}, Case{-5, -0.15}, Case{6, -0.25}}) {
+    const demo::ChannelModel model{{{c.delay_percent, c.amplitude}}, 1};
+    SCOPED_TRACE(demo::DescribeModel(model));
+    const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, demo::ApplyChannel(model, clean, kWidth, kHeight)}});
+    ASSERT_EQ(found.status, EstimateStatus::Done);
+    ASSERT_FALSE(found.echoes.empty());
+    EXPECT_NEAR(found.echoes[0].delay, demo::EchoDelayPixels(model.echoes[0], kWidth), 1);
+    EXPECT_NEAR(found.echoes[0].amplitude, c.amplitude, 0.02);
+    EXPECT_TRUE(found.settings.proc_enable);
+    EXPECT_LT(found.score_on, found.score_off);
+  }
+}
+
+TEST(GhostEstimator, LeavesGhostFreePicturesAlone) {
+  std::vector<std::vector<uint8_t>> pictures{CardLuma()};
+  if (fs::exists(kPhoto)) pictures.push_back(PhotoLuma());
+  for (const auto& luma : pictures) {
+    const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, luma}});
+    EXPECT_EQ(found.status, EstimateStatus::Done);
+    EXPECT_FALSE(found.settings.proc_enable);
+    EXPECT_TRUE(found.echoes.empty());
+  }
+}
+
+TEST(GhostEstimator, RefusesPicturesItCannotJudge) {
+  struct Case {
+    std::vector<LumaFrame> frames;
+    EstimateStatus status;
+  };
+  const LumaFrame card{kWidth, kHeight, CardLuma()};
+  for (const Case& c : {Case{{}, EstimateStatus::TooSmall},
+                        Case{{LumaFrame{32, 16, std::vector<uint8_t>(32 * 16, 9)}}, EstimateStatus::TooSmall},
+                        Case{{card, LumaFrame{64, 64, std::vector<uint8_t>(64 * 64)}}, EstimateStatus::TooSmall},
+                        Case{{LumaFrame{kWidth, kHeight, {1, 2, 3}}}, EstimateStatus::TooSmall},
+                        Case{{LumaFrame{kWidth, kHeight, std::vector<uint8_t>(kWidth * kHeight, 128)}},
+                             EstimateStatus::TooFlat}}) {
+    const Estimate found = EstimateGhost(c.frames);
+    EXPECT_EQ(found.status, c.status) << EstimateStatusText(c.status);
+    EXPECT_FALSE(found.settings.proc_enable);
+  }
+}
+
+// Every byte outside the channel's own section stays, whatever the line ends.
+TEST(SettingsSectionEdit, ReplacesOnlyTheChannelsSection) {
+  const std::string section = "[7]\r\nProcEnable=1\r\n";
+  struct Case {
+    const char* name;
+    std::string before, after;
+  };
+  const Case cases[] = {
+      {"empty file", "", "[DIALOG]\r\n" + section},
+      {"replaced in the middle", "[DIALOG]\r\nDlgWndPosX=5\r\n[7]\r\nProcEnable=0\r\nX=1\r\n[8]\nA=1\n",
+       "[DIALOG]\r\nDlgWndPosX=5\r\n" + section + "[8]\nA=1\n"},
+      {"replaced at the end, bare CR kept elsewhere", "[DEFAULT]\rA=1\r[ 7 ]\rB=2", "[DEFAULT]\rA=1\r" + section},
+      {"every copy replaced", "[DIALOG]\n[7]\nA\n[9]\n[7]\nB\n", "[DIALOG]\n" + section + "[9]\n" + section},
+      {"appended after the others", "[DIALOG]\r\n[70]\r\nA=1\r\n", "[DIALOG]\r\n[70]\r\nA=1\r\n" + section},
+      {"unterminated last line", "[DIALOG]\r\n; note", "[DIALOG]\r\n; note\r\n" + section},
+      {"no section the plugin starts from", "[17]\r\nA=1\r\n", "[17]\r\nA=1\r\n[DIALOG]\r\n" + section},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReplaceChannelSection(c.before, 7, section), c.after) << c.name;
+}
+
+class EstimateCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("tev_estimate_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                        "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  static int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "estimate");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    return app::RunEstimate(static_cast<int>(argv.size()), argv.data());
+  }
+
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  static void Write(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+
+  // The test card through a channel, as a PNG.
+  std::string GhostedCard(const demo::ChannelModel& model) const {
+    const media::FrameSize size{kWidth, kHeight};
+    std::vector<uint8_t> frame = media::ConvertFileFrame(demo::MakeTestCard(kWidth, kHeight, 0).bgr, media::PixelKind::Bgr24,
+                                                    media::PixelKind::Yuy2, size);
+    demo::ApplyChannelYuy2(model, frame, kWidth, kHeight);
+    const std::string path = Path("ghosted.png");
+    media::FrameSink sink(path, media::FileFormat::Image, size, "");
+    sink.Put(frame, media::PixelKind::Yuy2);
+    sink.Commit();
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(EstimateCommand, UpdatesOnlyItsChannelInAnExistingFile) {
+  const std::string input = GhostedCard({{{2.5, 0.3}}, 3});
+  const std::string settings = Path("plugin.ini");
+  const std::string before = "[DIALOG]\r\nDlgWndPosX=12\r\nDlgWndPosY=34\r\n[1001]\r\nProcEnable=0\r\n[1002]\r\nStep1_Level=-7\r\n";
+  Write(settings, before);
+  ASSERT_EQ(Run({"--in", input, "--channel", "1001", "--out", settings}), 0);
+  const std::string after = Read(settings);
+  const size_t start = after.find("[1001]\r\n"), end = after.find("[1002]");
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(after.substr(0, start), before.substr(0, before.find("[1001]")));
+  EXPECT_EQ(after.substr(end), "[1002]\r\nStep1_Level=-7\r\n");
+  EXPECT_NE(after.find("ProcEnable=1\r\n", start), std::string::npos);
+  EXPECT_NE(after.find("Step1_Shift=2", start), std::string::npos);  // the 18-pixel echo at 2.5 % of the line
+
+  // Asked again, the same settings leave the file as it is.
+  ASSERT_EQ(Run({"--in", input, "--channel", "1001", "--out", settings}), 0);
+  EXPECT_EQ(Read(settings), after);
+}
+
+TEST_F(EstimateCommand, FailsCleanlyAndWritesNothing) {
+  const std::string settings = Path("plugin.ini");
+  const std::string kept = "[DIALOG]\r\n[5]\r\nA=1\r\n";
+  Write(settings, kept);
+  Write(Path("bad.png"), "not a picture");
+  media::WriteRgbImage(Path("tiny.png"), std::vector<uint8_t>(40 * 10 * 3, 200), {40, 10});
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {
+      {{"--in", Path("missing.png"), "--channel", "5", "--out", settings}, 1},
+      {{"--in", Path("bad.png"), "--channel", "5", "--out", settings}, 1},
+      {{"--in", Path("tiny.png"), "--channel", "5", "--out", settings}, 1},
+      {{"--in", Path("tiny.png"), "--size", "41x10", "--channel", "5", "--out", settings}, 1},
+      {{"--in", Path("bad.yuy2"), "--channel", "5", "--out", settings}, 1},  // raw without --size
+      {{"--in", Path("tiny.png"), "--channel", "0", "--out", settings}, 2},
+      {{"--in", Path("tiny.png"), "--out", settings}, 2},
+      {{"--in", GhostedCard({{{2.5, 0.3}}, 3}), "--channel", "5", "--out", settings, "--dry-run"}, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Run(c.args), c.status) << c.args[1];
+    EXPECT_EQ(Read(settings), kept) << c.args[1];
+  }
+  EXPECT_FALSE(fs::exists(Path("new.ini")));
+}
+
+}  // namespace
+}  // namespace tev::estimate
