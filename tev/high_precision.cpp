@@ -29,9 +29,16 @@ struct WideStep {
 // One step over `lines` lines held back to back, from `in` to `out` (distinct,
 // so every source is the value from before the step, as in the plugin's
 // in-place walk). The lines run as one array so that the loop is long; the
-// pixels whose source lies outside their own line are put back afterwards.
+// pixels whose source lies beyond their own line are redone afterwards.
+//
+// Beyond its ends a line is blanking, black, which has been through the same
+// stages as the picture: `black[y]` holds that level for line y, and a pixel
+// without a source takes it as its source. The plugin keeps such a pixel as it
+// is instead, which is the same while the level is 0; with a pre-correction
+// whose offset lifts black, keeping them would set the first pixels of every
+// line apart from the rest by that offset.
 TEV_WIDE_CLONES void ApplyWideStep(const float* __restrict in, float* __restrict out, int32_t width, int32_t lines,
-                                   const WideStep& step) {
+                                   const WideStep& step, float* black) {
   const int64_t n = static_cast<int64_t>(width) * lines;
   const int32_t s = step.shift;
   const float k = step.gain;
@@ -41,7 +48,9 @@ TEV_WIDE_CLONES void ApplyWideStep(const float* __restrict in, float* __restrict
   const int32_t keep_from = s >= 0 ? 0 : width + s, keep_to = s >= 0 ? s : width;
   for (int32_t y = 0; y < lines; ++y) {
     const int64_t start = static_cast<int64_t>(y) * width;
-    for (int32_t x = keep_from; x < keep_to; ++x) out[start + x] = in[start + x];
+    const float b = black[y];
+    for (int32_t x = keep_from; x < keep_to; ++x) out[start + x] = in[start + x] + k * b;
+    black[y] = b + k * b;
   }
 }
 
@@ -94,7 +103,7 @@ void ProcessLumaPlaneHighPrecision(uint8_t* luma, ptrdiff_t stride, int32_t widt
 
   // Blocks of lines small enough to stay in the cache through every step.
   const int32_t block = std::clamp<int32_t>(4096 / width, 1, height);
-  std::vector<float> a(static_cast<size_t>(width) * block), b(a.size());
+  std::vector<float> a(static_cast<size_t>(width) * block), b(a.size()), black(block);
   for (int32_t y0 = 0; y0 < height; y0 += block) {
     const int32_t lines = std::min(block, height - y0);
     float* in = a.data();
@@ -104,9 +113,11 @@ void ProcessLumaPlaneHighPrecision(uint8_t* luma, ptrdiff_t stride, int32_t widt
       const int32_t corrected_here =
           settings.correct ? static_cast<int32_t>(std::clamp<int64_t>(corrected - first, 0, width)) : 0;
       LoadPixels(luma + (y0 + y) * stride, in + static_cast<int64_t>(y) * width, width, corrected_here, scale, offset);
+      // The blanking is corrected as the line's first pixel is.
+      black[y] = corrected_here > 0 ? offset : 0.0f;
     }
     for (int i = 0; i < step_count; ++i) {
-      ApplyWideStep(in, out, width, lines, steps[i]);
+      ApplyWideStep(in, out, width, lines, steps[i], black.data());
       std::swap(in, out);
     }
     for (int32_t y = 0; y < lines; ++y)
