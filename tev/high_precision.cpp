@@ -1,6 +1,6 @@
 #include "tev/high_precision.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <utility>
@@ -17,6 +17,7 @@ namespace {
 // build files), so every build rounds alike.
 #if defined(__x86_64__) && defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
 #define TEV_WIDE_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#define TEV_WIDE_STORE 1
 #else
 #define TEV_WIDE_CLONES
 #endif
@@ -63,7 +64,7 @@ TEV_WIDE_CLONES void LoadPixels(const uint8_t* row, float* out, int32_t count, i
 // Round half up and clamp, once. Sixteen pixels at a time in SSE2 (the
 // baseline of every build): the compilers turn the plain loop's clamp and
 // narrowing into compares and lane shuffles that cost more than the steps.
-void StorePixels(const float* in, uint8_t* row, int32_t count) {
+void StorePixelsSse2(const float* in, uint8_t* row, int32_t count) {
   const __m128 half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps(), top = _mm_set1_ps(255.0f);
   auto to_int = [&](const float* p) {
     return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_loadu_ps(p), half), zero), top));
@@ -78,6 +79,36 @@ void StorePixels(const float* in, uint8_t* row, int32_t count) {
     const float v = in[x] + 0.5f;
     row[x] = static_cast<uint8_t>(v <= 0.0f ? 0 : v >= 255.0f ? 255 : static_cast<int32_t>(v));
   }
+}
+
+#ifdef TEV_WIDE_STORE
+__attribute__((target("avx2"))) inline __m256i RoundAndClampAvx2(const float* p) {
+  const __m256 v = _mm256_add_ps(_mm256_loadu_ps(p), _mm256_set1_ps(0.5f));
+  return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(255.0f)));
+}
+
+// The same operations on each pixel, thirty-two at a time.
+__attribute__((target("avx2"))) void StorePixelsAvx2(const float* in, uint8_t* row, int32_t count) {
+  const auto to_int = RoundAndClampAvx2;
+  // The packs work within 128-bit lanes; this puts the four groups of eight back in order.
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  int32_t x = 0;
+  for (; x + 32 <= count; x += 32) {
+    const __m256i ab = _mm256_packs_epi32(to_int(in + x), to_int(in + x + 8));
+    const __m256i cd = _mm256_packs_epi32(to_int(in + x + 16), to_int(in + x + 24));
+    const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(ab, cd), order);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + x), bytes);
+  }
+  StorePixelsSse2(in + x, row + x, count - x);
+}
+#endif
+
+void StorePixels(const float* in, uint8_t* row, int32_t count) {
+#ifdef TEV_WIDE_STORE
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return StorePixelsAvx2(in, row, count);
+#endif
+  StorePixelsSse2(in, row, count);
 }
 
 }  // namespace

@@ -357,7 +357,12 @@ TEST(HighPrecision, RoundsOnceAtTheEnd) {
   StageSettings lift_ahead2 = lift;  // 128 -> 192
   lift_ahead2.step_count = 1;
   lift_ahead2.steps[0] = ahead2.steps[0];
+  StageSettings identity;  // a correction that changes nothing: every pixel back in its place
+  identity.correct = true;
+  std::vector<uint8_t> ramp(70);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i * 37);
   const Row rows[] = {
+      {"every pixel in its place", 70, 1, ramp, identity, ramp},
       {"no clamp between steps", 20, 1, times5({200, 100, 255, 0}), twice_then_half, times5({200, 100, 255, 0})},
       {"source before", 8, 1, {100, 200, 50, 0, 255, 128, 10, 60}, back2, {100, 200, 0, 0, 230, 128, 0, 0}},
       {"source after", 8, 1, {100, 200, 50, 0, 255, 128, 10, 60}, ahead2, {125, 200, 178, 64, 255, 158, 10, 60}},
