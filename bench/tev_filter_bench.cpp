@@ -39,10 +39,13 @@ const std::string& Stream() {
 }
 
 // Channel 1 passes frames through; channel 2 has the demo's fitted settings
-// for its default channel, plus an eighth step.
-const std::string& SettingsPath() {
-  static const std::string path = [] {
-    std::string p = "/tmp/tev_filter_bench_" + std::to_string(getpid()) + ".ini";
+// for its default channel, plus an eighth step. The file goes at exit; its
+// name is kept in plain storage, which outlives the strings destroyed then.
+char g_settings_path[64];
+
+const char* SettingsPath() {
+  if (!g_settings_path[0]) {
+    std::snprintf(g_settings_path, sizeof g_settings_path, "/tmp/tev_filter_bench_%d.ini", static_cast<int>(getpid()));
     std::string text = "[1]\r\nProcEnable=0\r\n[2]\r\nProcEnable=1\r\nCorrEnable=1\r\nBrightness=7\r\nContrast=-7\r\n";
     const int steps[][2] = {{23, -8}, {25, -16}, {25, 1}, {26, -8}, {48, 1}, {50, 3}, {51, 1}, {100, 1}};
     for (int i = 0; i < 8; ++i) {
@@ -50,13 +53,12 @@ const std::string& SettingsPath() {
       text += k + "_Enable=1\r\n" + k + "_Shift=" + std::to_string(steps[i][0]) + "\r\n" + k +
               "_Level=" + std::to_string(steps[i][1]) + "\r\n";
     }
-    std::FILE* file = std::fopen(p.c_str(), "wb");
+    std::FILE* file = std::fopen(g_settings_path, "wb");
     std::fwrite(text.data(), 1, text.size(), file);
     std::fclose(file);
-    std::atexit([] { std::remove(SettingsPath().c_str()); });
-    return p;
-  }();
-  return path;
+    std::atexit([] { std::remove(g_settings_path); });
+  }
+  return g_settings_path;
 }
 
 void FilterStream(benchmark::State& state, const char* channel, const char* precision) {
