@@ -55,10 +55,11 @@ target_link_libraries(tev PRIVATE tev_estimate tev_core tev_media)
 set(TEV_FILTER_SOURCES ${CMAKE_SOURCE_DIR}/tev/stream_filter.cpp ${CMAKE_SOURCE_DIR}/tev/high_precision.cpp)
 target_sources(tev_native_tests PRIVATE ${TEV_FILTER_SOURCES})
 target_compile_definitions(tev_native_tests PRIVATE TEV_APP_PATH="$<TARGET_FILE:tev>"
-                           TEV_PHOTO_DIR="/usr/lib/python3/dist-packages/skimage/data")
+                           TEV_PHOTO_DIR="/usr/share/backgrounds/mate/nature")
 add_dependencies(tev_native_tests tev)
 if(TARGET tev_bench)
-  target_sources(tev_bench PRIVATE ${TEV_FILTER_SOURCES})
+  # The benchmark runs the whole command, options and settings file included.
+  target_sources(tev_bench PRIVATE ${TEV_FILTER_SOURCES} ${CMAKE_SOURCE_DIR}/tev/filter_command.cpp)
   target_link_libraries(tev_bench PRIVATE tev_media)
 endif()
 # No fused multiply-add in the wide arithmetic: every build and every vector

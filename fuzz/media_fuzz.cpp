@@ -3,7 +3,11 @@
 //     refused with FrameFileError; a decoded picture written as PNG and read
 //     again gives the very same pixels;
 //  2. the same bytes as a Y4M file give frames, or a FrameFileError; frames
-//     read, written and read again are the same.
+//     read, written and read again are the same;
+//  3. the same bytes as a Y4M stream of any chroma layout (what tev filter
+//     reads) are refused with a reason, or give whole frames of the size their
+//     layout says, up to a reason naming the frame; written back, they are
+//     the very bytes that were read.
 // Anything else thrown, a disagreement or a sanitizer report is a finding.
 #include <unistd.h>
 
@@ -11,12 +15,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "media/frame_sink.h"
 #include "media/frame_source.h"
 #include "media/image_file.h"
+#include "media/y4m_stream.h"
 
 namespace tev::fuzz {
 namespace {
@@ -98,6 +104,60 @@ void Y4mReadsOrIsRefused(const uint8_t* data, size_t size) {
   std::remove(out.c_str());
 }
 
+size_t ChromaPlaneBytes(const Y4mFormat& f) {
+  const size_t w = f.width, h = f.height;
+  switch (f.chroma) {
+    case Y4mChroma::Mono: return 0;
+    case Y4mChroma::C420: return ((w + 1) / 2) * ((h + 1) / 2);
+    case Y4mChroma::C422: return ((w + 1) / 2) * h;
+    case Y4mChroma::C444: return w * h;
+    case Y4mChroma::C411: return ((w + 3) / 4) * h;
+  }
+  return 0;
+}
+
+void Y4mStreamRoundTrips(const uint8_t* data, size_t size) {
+  if (size == 0) return;
+  std::FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+  Check(in != nullptr, "cannot open the bytes as a stream");
+  Y4mReader reader(in);
+  if (!reader.ReadHeader()) {
+    Check(!reader.error().empty() && reader.refusal() != Y4mRefusal::None, "header refused without a reason");
+    std::fclose(in);
+    return;
+  }
+  const Y4mFormat& f = reader.format();
+  Check(f.luma_bytes == size_t{1} * f.width * f.height && f.chroma_plane_bytes == ChromaPlaneBytes(f) &&
+            f.frame_bytes == f.luma_bytes + 2 * f.chroma_plane_bytes,
+        "plane sizes do not match the layout");
+  char* written = nullptr;
+  size_t written_size = 0;
+  std::FILE* out = open_memstream(&written, &written_size);
+  Y4mWriter writer(out);
+  Check(writer.WriteHeader(f), "cannot write the header");
+  long whole = std::ftell(in);  // the bytes read up to the last whole frame
+  // A frame larger than the input cannot come whole; it would only cost memory.
+  if (f.frame_bytes < size) {
+    std::string params;
+    std::vector<uint8_t> planes;
+    Y4mReader::Result got;
+    while ((got = reader.ReadFrame(params, planes)) == Y4mReader::Result::Frame) {
+      Check(planes.size() == f.frame_bytes, "frame bytes do not match the layout");
+      Check(writer.WriteFrame(params, planes.data(), planes.size()), "cannot write a frame");
+      whole = std::ftell(in);
+    }
+    if (got == Y4mReader::Result::Error) {
+      const std::string frame = "frame " + std::to_string(reader.frames_read() + 1);
+      Check(reader.error().compare(0, frame.size(), frame) == 0, "a bad frame is not named by its number");
+    }
+  }
+  std::fclose(out);
+  std::fclose(in);
+  Check(written_size == static_cast<size_t>(whole) && std::memcmp(written, data, written_size) == 0,
+        "the stream written back differs from the bytes read");
+  std::free(written);
+}
+
 }  // namespace
 }  // namespace tev::fuzz
 
@@ -105,5 +165,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tev::fuzz;
   ImagesDecodeOrAreRefused(std::vector<uint8_t>(data, data + size));
   Y4mReadsOrIsRefused(data, size);
+  Y4mStreamRoundTrips(data, size);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "media/file_colour.h"
 #include "media/image_file.h"
 #include "media/whole_file.h"
+#include "media/y4m_stream.h"
 
 namespace tev::media {
 
@@ -19,8 +20,7 @@ FrameSink::FrameSink(std::string path, FileFormat format, FrameSize size, std::s
   file_ = std::make_unique<TemporaryFile>(path_, "output file");
   if (format_ == FileFormat::Y4m) {
     if (y4m_params_.empty()) y4m_params_ = " F25:1 Ip A1:1";
-    const std::string header = "YUV4MPEG2 W" + std::to_string(size_.width) + " H" + std::to_string(size_.height) +
-                               y4m_params_ + " C422\n";
+    const std::string header = Y4mHeaderLine(size_.width, size_.height, "422", y4m_params_);
     file_->Write(header.data(), header.size());
   }
 }
@@ -49,7 +49,8 @@ void FrameSink::Put(const std::vector<uint8_t>& frame, PixelKind kind) {
       y[2 * pair + 1] = in[2];
       v[pair] = in[3];
     }
-    file_->Write("FRAME\n", 6);
+    const std::string frame_line = Y4mFrameLine("");
+    file_->Write(frame_line.data(), frame_line.size());
     file_->Write(planes.data(), planes.size());
   } else {
     file_->Write(converted.data(), converted.size());

@@ -1,13 +1,12 @@
 #include "media/frame_source.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <sstream>
 
 #include "media/file_access.h"
 #include "media/image_file.h"
 #include "media/whole_file.h"
+#include "media/y4m_stream.h"
 
 namespace tev::media {
 namespace {
@@ -80,50 +79,45 @@ class RawSource : public FrameSource {
   FilePtr file_;
 };
 
-// YUV4MPEG2 with planar 4:2:2 (FFmpeg's yuv422p), delivered as YUY2.
+// YUV4MPEG2 with planar 4:2:2 (FFmpeg's yuv422p), delivered as YUY2. The
+// stream's rules are y4m_stream's; this says them in the host's words.
 class Y4mSource : public FrameSource {
  public:
-  Y4mSource(const std::string& path, FrameSize wanted) : path_(path), file_(OpenForReading(path)) {
+  Y4mSource(const std::string& path, FrameSize wanted)
+      : path_(path), file_(OpenForReading(path)), reader_(file_.get()) {
     kind_ = PixelKind::Yuy2;
-    const std::string header = ReadHeaderLine("stream header");
-    std::istringstream tokens(header);
-    std::string magic, token, chroma = "420jpeg";
-    tokens >> magic;
-    if (magic != "YUV4MPEG2") throw FrameFileError("'" + path + "' is not a YUV4MPEG2 file");
-    std::ostringstream keep;
-    while (tokens >> token) {
-      switch (token[0]) {
-        case 'W': size_.width = ParseSide(token.substr(1)); break;
-        case 'H': size_.height = ParseSide(token.substr(1)); break;
-        case 'C': chroma = token.substr(1); break;
-        default: keep << ' ' << token; break;  // rate, interlacing, aspect, extensions
+    if (!reader_.ReadHeader()) {
+      switch (reader_.refusal()) {
+        case Y4mRefusal::NotY4m: throw FrameFileError("'" + path + "' is not a YUV4MPEG2 file");
+        case Y4mRefusal::Empty:
+        case Y4mRefusal::EndsEarly: throw FrameFileError("'" + path + "': Y4M stream header ends early");
+        case Y4mRefusal::BadSize: throw FrameFileError("'" + path + "': Y4M header lacks a valid width and height");
+        case Y4mRefusal::Chroma: throw UnsupportedChroma(reader_.format().chroma_tag);
+        default: throw FrameFileError("'" + path + "': " + reader_.error());
       }
     }
-    y4m_params_ = keep.str();
-    if (size_.width <= 0 || size_.height <= 0)
-      throw FrameFileError("'" + path + "': Y4M header lacks a valid width and height");
-    if (chroma != "422")
-      throw FrameFileError("'" + path + "': Y4M chroma '" + chroma +
-                           "' is not supported; use 8-bit 4:2:2 (FFmpeg: -pix_fmt yuv422p)");
+    const Y4mFormat& format = reader_.format();
+    if (format.chroma != Y4mChroma::C422)
+      throw UnsupportedChroma(format.chroma_tag.empty() ? "420jpeg" : format.chroma_tag);
+    size_ = {format.width, format.height};
+    y4m_params_ = format.params;
     CheckFrameSize(kind_, size_);
     CheckWantedSize(path, size_, wanted);
-    // A few bytes of header may claim a frame of half a gigabyte; a file too
-    // short for one frame is refused before that is allocated.
-    const size_t plane_bytes = static_cast<size_t>(size_.width) * size_.height * 2;
+    // A few bytes of header may claim a frame of a quarter of a gigabyte; a
+    // file too short for one frame is refused before that is allocated.
     const int64_t left = BytesLeft(file_.get());
-    if (left > 0 && static_cast<uint64_t>(left) < plane_bytes + 6) throw CannotRead(path, "truncated Y4M frame");
-    planes_.resize(plane_bytes);
+    if (left > 0 && static_cast<uint64_t>(left) < format.frame_bytes + 6) throw CannotRead(path, "truncated Y4M frame");
   }
 
   bool Next(std::vector<uint8_t>& frame) override {
-    const int first = std::fgetc(file_.get());
-    if (first == EOF) return false;
-    std::ungetc(first, file_.get());
-    const std::string header = ReadHeaderLine("frame header");
-    if (header.compare(0, 5, "FRAME") != 0 || (header.size() > 5 && header[5] != ' '))
-      throw FrameFileError("'" + path_ + "': damaged Y4M frame header");
-    if (std::fread(planes_.data(), 1, planes_.size(), file_.get()) != planes_.size())
-      throw CannotRead(path_, "truncated Y4M frame");
+    switch (reader_.ReadFrame(frame_params_, planes_)) {
+      case Y4mReader::Result::End: return false;
+      case Y4mReader::Result::Error:
+        if (reader_.truncated()) throw CannotRead(path_, "truncated Y4M frame");
+        if (std::ferror(file_.get())) throw CannotRead(path_, ErrorText(errno));
+        throw FrameFileError("'" + path_ + "': damaged Y4M frame header");
+      case Y4mReader::Result::Frame: break;
+    }
     const size_t w = size_.width, h = size_.height, cw = w / 2;
     const uint8_t* y = planes_.data();
     const uint8_t* u = y + w * h;
@@ -142,27 +136,15 @@ class Y4mSource : public FrameSource {
   }
 
  private:
-  std::string ReadHeaderLine(const char* what) {
-    std::string line;
-    for (;;) {
-      const int c = std::fgetc(file_.get());
-      if (c == EOF) throw FrameFileError("'" + path_ + "': Y4M " + what + " ends early");
-      if (c == '\n') return line;
-      // A header is a short line; anything longer is not a Y4M stream.
-      if (line.size() > 4096) throw FrameFileError("'" + path_ + "': Y4M " + what + " is too long");
-      line.push_back(static_cast<char>(c));
-    }
-  }
-
-  static int ParseSide(const std::string& digits) {
-    if (digits.empty() || digits.size() > 6 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-      return -1;
-    return std::stoi(digits);
+  FrameFileError UnsupportedChroma(const std::string& tag) const {
+    return FrameFileError("'" + path_ + "': Y4M chroma '" + tag +
+                          "' is not supported; use 8-bit 4:2:2 (FFmpeg: -pix_fmt yuv422p)");
   }
 
   std::string path_;
   FilePtr file_;
+  Y4mReader reader_;
+  std::string frame_params_;
   std::vector<uint8_t> planes_;
 };
 

@@ -51,10 +51,15 @@ size_t CeilShift(int32_t v, int shift) { return (static_cast<size_t>(v) + (size_
 
 const char kY4mSupportedChroma[] = "8-bit C420jpeg, C420mpeg2, C420paldv, C420, C422, C444, C411 and Cmono";
 
-std::string ParseY4mHeader(std::string_view line, Y4mFormat& format) {
+std::string ParseY4mHeader(std::string_view line, Y4mFormat& format, Y4mRefusal* refusal) {
+  Y4mRefusal ignored;
+  Y4mRefusal& why = refusal ? *refusal : ignored;
+  why = Y4mRefusal::None;
   const size_t magic = sizeof(kMagic) - 1;
-  if (line.substr(0, magic) != kMagic || (line.size() > magic && line[magic] != ' '))
+  if (line.substr(0, magic) != kMagic || (line.size() > magic && line[magic] != ' ')) {
+    why = Y4mRefusal::NotY4m;
     return "not a YUV4MPEG2 stream (no YUV4MPEG2 header)";
+  }
   Y4mFormat f;
   f.header.assign(line);
   bool have_w = false, have_h = false;
@@ -67,18 +72,27 @@ std::string ParseY4mHeader(std::string_view line, Y4mFormat& format) {
     const std::string_view value = token.substr(1);
     switch (token[0]) {
       case 'W':
-        if (!ParseSide(value, f.width)) return "bad width '" + std::string(value) + "' in the YUV4MPEG2 header";
+        if (!ParseSide(value, f.width)) {
+          why = Y4mRefusal::BadSize;
+          return "bad width '" + std::string(value) + "' in the YUV4MPEG2 header";
+        }
         have_w = true;
         break;
       case 'H':
-        if (!ParseSide(value, f.height)) return "bad height '" + std::string(value) + "' in the YUV4MPEG2 header";
+        if (!ParseSide(value, f.height)) {
+          why = Y4mRefusal::BadSize;
+          return "bad height '" + std::string(value) + "' in the YUV4MPEG2 header";
+        }
         have_h = true;
         break;
       case 'C': {
+        f.chroma_tag.assign(value);
         const ChromaTag* found = nullptr;
         for (const ChromaTag& tag : kChromaTags)
           if (value == tag.name) found = &tag;
         if (!found) {
+          why = Y4mRefusal::Chroma;
+          format.chroma_tag.assign(value);
           const std::string what = IsDeepTag(value)                       ? "samples of more than 8 bits"
                                    : value.find("alpha") != value.npos ? "an alpha plane"
                                                                          : "an unknown chroma layout";
@@ -88,12 +102,20 @@ std::string ParseY4mHeader(std::string_view line, Y4mFormat& format) {
         f.chroma = found->chroma;
         break;
       }
-      default:
-        break;  // rate, interlacing, aspect and X-parameters only pass through
+      default:  // rate, interlacing, aspect and X-parameters only pass through
+        f.params += ' ';
+        f.params += token;
+        break;
     }
   }
-  if (!have_w || !have_h) return "YUV4MPEG2 header without W and H";
-  if (int64_t{f.width} * f.height > kMaxPixels) return "frame too large for this program";
+  if (!have_w || !have_h) {
+    why = Y4mRefusal::BadSize;
+    return "YUV4MPEG2 header without W and H";
+  }
+  if (int64_t{f.width} * f.height > kMaxPixels) {
+    why = Y4mRefusal::TooLarge;
+    return "frame too large for this program";
+  }
 
   f.luma_bytes = static_cast<size_t>(f.width) * static_cast<size_t>(f.height);
   switch (f.chroma) {
@@ -129,14 +151,16 @@ bool Y4mReader::ReadHeader() {
     error_ = !got_any ? "empty input: no YUV4MPEG2 stream"
              : ours   ? "input ends inside the YUV4MPEG2 header"
                       : "not a YUV4MPEG2 stream (no YUV4MPEG2 header)";
+    refusal_ = !got_any ? Y4mRefusal::Empty : ours ? Y4mRefusal::EndsEarly : Y4mRefusal::NotY4m;
     return false;
   }
-  error_ = ParseY4mHeader(line, format_);
+  error_ = ParseY4mHeader(line, format_, &refusal_);
   return error_.empty();
 }
 
 Y4mReader::Result Y4mReader::ReadFrame(std::string& params, std::vector<uint8_t>& planes) {
   const std::string frame = "frame " + std::to_string(frames_ + 1);
+  truncated_ = false;
   std::string line;
   bool got_any = false;
   const bool whole_line = ReadLine(line, kHeaderLimit, got_any);
@@ -149,10 +173,12 @@ Y4mReader::Result Y4mReader::ReadFrame(std::string& params, std::vector<uint8_t>
   if (line.compare(0, tag, kFrameTag) != 0 || (line.size() > tag && line[tag] != ' ')) {
     // A cut-off "FRA" at the end is a truncated frame; anything else is not a frame.
     const bool cut = !whole_line && line.size() < tag && std::string(kFrameTag).compare(0, line.size(), line) == 0;
+    truncated_ = cut;
     error_ = frame + (cut ? " is truncated (input ends in its FRAME line)" : ": expected a FRAME line");
     return Result::Error;
   }
   if (!whole_line) {
+    truncated_ = line.size() < kHeaderLimit;
     error_ = frame + (line.size() == kHeaderLimit ? ": FRAME line too long" : " is truncated (input ends in its FRAME line)");
     return Result::Error;
   }
@@ -160,6 +186,7 @@ Y4mReader::Result Y4mReader::ReadFrame(std::string& params, std::vector<uint8_t>
   planes.resize(format_.frame_bytes);
   const size_t got = std::fread(planes.data(), 1, planes.size(), in_);
   if (got != planes.size()) {
+    truncated_ = !std::ferror(in_);
     error_ = frame + " is truncated (" + std::to_string(got) + " of " + std::to_string(planes.size()) + " bytes)";
     return Result::Error;
   }
@@ -167,14 +194,23 @@ Y4mReader::Result Y4mReader::ReadFrame(std::string& params, std::vector<uint8_t>
   return Result::Frame;
 }
 
+std::string Y4mHeaderLine(int32_t width, int32_t height, std::string_view chroma_tag, std::string_view params) {
+  std::string line = std::string(kMagic) + " W" + std::to_string(width) + " H" + std::to_string(height);
+  line += params;
+  if (!chroma_tag.empty()) line += " C" + std::string(chroma_tag);
+  return line + "\n";
+}
+
+std::string Y4mFrameLine(std::string_view params) { return kFrameTag + std::string(params) + "\n"; }
+
 bool Y4mWriter::WriteHeader(const Y4mFormat& format) {
   return std::fwrite(format.header.data(), 1, format.header.size(), out_) == format.header.size() &&
          std::fputc('\n', out_) != EOF && std::fflush(out_) == 0;
 }
 
 bool Y4mWriter::WriteFrame(std::string_view params, const uint8_t* planes, size_t size) {
-  return std::fputs(kFrameTag, out_) != EOF &&
-         std::fwrite(params.data(), 1, params.size(), out_) == params.size() && std::fputc('\n', out_) != EOF &&
+  const std::string line = Y4mFrameLine(params);
+  return std::fwrite(line.data(), 1, line.size(), out_) == line.size() &&
          std::fwrite(planes, 1, size, out_) == size && std::fflush(out_) == 0;
 }
 

@@ -2,7 +2,8 @@
 # Builds a fuzz target (clang, libFuzzer, ASan, UBSan) and runs it.
 #   scripts/fuzz.sh [--target settings|media] [--runs N | --seconds S] [more libFuzzer options]
 # Targets: settings (the settings file reader, writer and store; the default)
-# and media (the image decoders and the frame-file readers).
+# and media (the image decoders, the frame-file readers and the Y4M streams of
+# every chroma layout).
 # Default: 60 seconds. The seed corpus of the target (fuzz/corpus for
 # settings, fuzz/media_corpus for media) is copied into build/fuzz/<target>
 # (or $FUZZ_OUT/<target>), which keeps what the fuzzer finds; crashes land
@@ -36,7 +37,7 @@ case "$target" in
     sources=(fuzz/media_fuzz.cpp media/*.cpp)
     libs=(-lpng -ljpeg)
     seeds=fuzz/media_corpus
-    options=(-max_len=65536)
+    options=(-dict=fuzz/media.dict -max_len=65536)
     ;;
   *) echo "fuzz.sh: unknown target '$target' (settings, media)" >&2; exit 2 ;;
 esac

@@ -13,10 +13,9 @@ packages=(
   libstb-dev libcxxopts-dev libyuv-dev libswscale-dev libavutil-dev
   libpng-dev libjpeg62-turbo-dev
   python3
-  # tev filter's tests: real FFmpeg on both sides of its pipes, and photographs
-  # (scikit-image's sample pictures) for the ghost it removes
-  ffmpeg python3-skimage
-  mate-backgrounds
+  # tev filter's tests: real FFmpeg on both sides of its pipes, and natural
+  # photographs (MATE's nature backgrounds) for the ghost it removes and the estimator's checks
+  ffmpeg mate-backgrounds
 )
 
 missing=()

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -81,6 +82,10 @@ Stream ReadStream(const std::string& path) {
   return s;
 }
 
+// tev.exe --precision high on these frames and settings: the digest that
+// tests/native/tev_filter_test.cpp pins for the native build.
+constexpr uint64_t kHighLumaDigest = 10732073909543637724ull;
+
 TEST(TevFilterUnderWine, GivesTheDllsLumaAndKeepsChroma) {
   const std::string host = testing::WindowsPathFromEnv("TEV_HOST");
   const std::string tev = host.substr(0, host.find_last_of('\\') + 1) + "tev.exe";
@@ -120,6 +125,10 @@ TEST(TevFilterUnderWine, GivesTheDllsLumaAndKeepsChroma) {
                            dir + "in.y4m", dir + "tev.y4m");
   ASSERT_EQ(by_tev.exit_code, 0u) << by_tev.log;
 
+  const ProgramRun high = Start("\"" + tev + "\" filter --settings " + dir + "tuned.ini --channel 1001 -q --precision high",
+                                dir, dir + "in.y4m", dir + "high.y4m");
+  ASSERT_EQ(high.exit_code, 0u) << high.log;
+
   const Stream in = ReadStream(dir + "in.y4m");
   const Stream by_dll = ReadStream(dir + "host.y4m");
   const Stream out = ReadStream(dir + "tev.y4m");
@@ -136,7 +145,16 @@ TEST(TevFilterUnderWine, GivesTheDllsLumaAndKeepsChroma) {
         << "frame " << f << ": chroma changed";
   }
 
-  for (const char* name : {"in.y4m", "tuned.ini", "host.y4m", "tev.y4m", "run.log"}) DeleteFileA((dir + name).c_str());
+  // The same wide arithmetic as the native build, byte for byte.
+  const Stream by_high = ReadStream(dir + "high.y4m");
+  ASSERT_EQ(by_high.frames.size(), 3u);
+  uint64_t digest = 14695981039346656037ull;  // FNV-1a over the luma of every frame
+  for (const std::vector<uint8_t>& frame : by_high.frames)
+    for (size_t i = 0; i < luma; ++i) digest = (digest ^ frame[i]) * 1099511628211ull;
+  EXPECT_EQ(digest, kHighLumaDigest);
+
+  for (const char* name : {"in.y4m", "tuned.ini", "host.y4m", "tev.y4m", "high.y4m", "run.log"})
+    DeleteFileA((dir + name).c_str());
   RemoveDirectoryA(dir.c_str());
 }
 
