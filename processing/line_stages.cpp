@@ -41,7 +41,7 @@ void LineStages::CorrectBlock(uint8_t* luma, ptrdiff_t stride, int32_t first, in
 
 void LineStages::StepBlock(uint8_t* luma, ptrdiff_t stride, int32_t count) const {
   for (int i = 0; i < step_count; ++i) {
-    for (int32_t j = 0; j < count; ++j) kernels.echo(luma + j * stride, static_cast<size_t>(width_), steps_[i]);
+    kernels.echo(luma, stride, static_cast<size_t>(width_), count, steps_[i]);
   }
 }
 

@@ -81,9 +81,8 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
 enum class Gain { kByte, kWord, kWide };
 
 template <bool kSubtract, Gain kGain>
-void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  const EchoRun run = EchoRunOf(luma, width, step.shift);
-  if (run.count < 32) return EchoLineScalar(luma, width, step);
+void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (EchoRunOf(luma, width, step.shift).count < 32) return EchoLinesScalar(luma, stride, width, lines, step);
   const __m256i gain = _mm256_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm256_set1_epi16(255);
   const __m256i even_weight = _mm256_set1_epi16(static_cast<int16_t>(step.gain & 0xFF));
   const __m256i odd_weight = _mm256_set1_epi16(static_cast<int16_t>((step.gain & 0xFF) << 8));
@@ -92,7 +91,7 @@ void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
     const __m256i k = _mm256_mulhi_epu16(words, gain);
     return kGain == Gain::kWide ? _mm256_min_epu16(k, limit) : k;
   };
-  WalkEchoRun<32>(run, [](const uint8_t* p) { return Load(p); },
+  WalkEchoLines<32>(luma, stride, width, lines, step.shift, [](const uint8_t* p) { return Load(p); },
                   [&](__m256i source, __m256i pixels) {
                     __m256i k;
                     if (kGain == Gain::kByte) {
@@ -109,14 +108,14 @@ void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
 }
 
 template <bool kSubtract>
-void EchoFor(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  if (step.gain <= 127) return EchoLine<kSubtract, Gain::kByte>(luma, width, step);
-  if (step.gain <= 256) return EchoLine<kSubtract, Gain::kWord>(luma, width, step);
-  EchoLine<kSubtract, Gain::kWide>(luma, width, step);
+void EchoFor(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (step.gain <= 127) return EchoLines<kSubtract, Gain::kByte>(luma, stride, width, lines, step);
+  if (step.gain <= 256) return EchoLines<kSubtract, Gain::kWord>(luma, stride, width, lines, step);
+  EchoLines<kSubtract, Gain::kWide>(luma, stride, width, lines, step);
 }
 
-void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  return step.subtract ? EchoFor<true>(luma, width, step) : EchoFor<false>(luma, width, step);
+void Echo(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  return step.subtract ? EchoFor<true>(luma, stride, width, lines, step) : EchoFor<false>(luma, stride, width, lines, step);
 }
 
 }  // namespace

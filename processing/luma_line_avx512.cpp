@@ -42,6 +42,7 @@ struct Lookup {
 };
 
 constexpr int kHighOrLow = 0xEA;  // ternary logic: (a & b) | c
+constexpr int kSelect = 0xE2;     // ternary logic: b ? a : c, bit by bit
 
 // The first n (< 32) pixels of a block of 32.
 inline __mmask32 FirstPixels(size_t n) { return n == 0 ? 0 : ~0U >> (32 - n); }
@@ -58,23 +59,39 @@ inline void GatherWith(const uint8_t* yuy2, uint8_t* luma, size_t pixels, Map ma
   _mm256_mask_storeu_epi8(luma + i, rest, _mm512_cvtepi16_epi8(map(_mm512_maskz_loadu_epi16(rest, yuy2 + 2 * i))));
 }
 
+// Byte i of a register is byte 2i of the pair (first, second): one
+// two-register permute picks 64 luma bytes out of 128 bytes of 4:2:2.
+inline __m512i EvenBytes() {
+  alignas(64) uint8_t index[64];
+  for (int i = 0; i < 64; ++i) index[i] = static_cast<uint8_t>(2 * i);
+  return Load(index);
+}
+
+// Whole blocks of 64 pixels through `map`; returns how many pixels it did.
+template <class Map>
+inline size_t GatherBlocks(const uint8_t* yuy2, uint8_t* luma, size_t pixels, Map map) {
+  const __m512i even = EvenBytes();
+  size_t i = 0;
+  for (; i + 64 <= pixels; i += 64) {
+    Store(luma + i, map(_mm512_permutex2var_epi8(Load(yuy2 + 2 * i), even, Load(yuy2 + 2 * i + 64))));
+  }
+  return i;
+}
+
 void GatherLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels) {
-  GatherWith(yuy2, luma, pixels, [](__m512i words) { return words; });
+  const size_t done = GatherBlocks(yuy2, luma, pixels, [](__m512i v) { return v; });
+  GatherWith(yuy2 + 2 * done, luma + done, pixels - done, [](__m512i words) { return words; });
 }
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
 
-// The 4:2:2 words are the lanes of the correction's lane rule already.
+// The table after the gather's permute: fewer instructions than the lane
+// rule on words, and exact for every map.
 void GatherCorrectLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
-  if (!correction.lanes) {
-    GatherLuma(yuy2, luma, pixels);
-    return CorrectLuma(luma, pixels, correction);
-  }
-  const __m512i gain = _mm512_set1_epi16(correction.gain), offset = _mm512_set1_epi16(correction.biased_offset);
-  const __m512i bias = _mm512_set1_epi16(static_cast<int16_t>(brightness::kLaneBias));
-  GatherWith(yuy2, luma, pixels, [&](__m512i words) {
-    return _mm512_subs_epu16(_mm512_adds_epi16(_mm512_mulhi_epu16(_mm512_slli_epi16(words, 8), gain), offset), bias);
-  });
+  const Lookup map(correction.table);
+  const size_t done = GatherBlocks(yuy2, luma, pixels, map);
+  GatherWith(yuy2 + 2 * done, luma + done, pixels - done, [](__m512i words) { return words; });
+  CorrectLuma(luma + done, pixels - done, correction);
 }
 
 void ScatterLuma(const uint8_t* luma, uint8_t* yuy2, size_t pixels) {
@@ -83,7 +100,18 @@ void ScatterLuma(const uint8_t* luma, uint8_t* yuy2, size_t pixels) {
     const __m512i words = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
     return _mm512_ternarylogic_epi32(pixels_there, chroma, words, kHighOrLow);
   };
+  // 64 pixels a turn: each half of the luma spread to the even bytes by one
+  // permute, the chroma bytes kept by a bitwise select.
+  alignas(64) uint8_t spread[64];
+  for (int i = 0; i < 64; ++i) spread[i] = static_cast<uint8_t>(i / 2);
+  const __m512i low_half = Load(spread), high_half = _mm512_add_epi8(low_half, _mm512_set1_epi8(32));
   size_t i = 0;
+  for (; i + 64 <= pixels; i += 64) {
+    const __m512i l = Load(luma + i);
+    uint8_t* out = yuy2 + 2 * i;
+    Store(out, _mm512_ternarylogic_epi32(Load(out), chroma, _mm512_permutexvar_epi8(low_half, l), kSelect));
+    Store(out + 64, _mm512_ternarylogic_epi32(Load(out + 64), chroma, _mm512_permutexvar_epi8(high_half, l), kSelect));
+  }
   for (; i + 32 <= pixels; i += 32) Store(yuy2 + 2 * i, merged(luma + i, Load(yuy2 + 2 * i)));
   const __mmask32 rest = FirstPixels(pixels - i);
   const __m512i words = _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(rest, luma + i));
@@ -133,11 +161,10 @@ struct Scale {
 };
 
 template <bool kSubtract, Gain kGain>
-void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  const EchoRun run = EchoRunOf(luma, width, step.shift);
-  if (run.count < 64) return EchoLineScalar(luma, width, step);
+void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (EchoRunOf(luma, width, step.shift).count < 64) return EchoLinesScalar(luma, stride, width, lines, step);
   const Scale<kGain> scale(step.gain);
-  WalkEchoRun<64>(run, [](const uint8_t* p) { return Load(p); },
+  WalkEchoLines<64>(luma, stride, width, lines, step.shift, [](const uint8_t* p) { return Load(p); },
                   [&](__m512i source, __m512i pixels) {
                     const __m512i k = scale(source);
                     return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
@@ -146,14 +173,14 @@ void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
 }
 
 template <bool kSubtract>
-void EchoFor(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  if (step.gain <= 127) return EchoLine<kSubtract, Gain::kByte>(luma, width, step);
-  if (step.gain <= 256) return EchoLine<kSubtract, Gain::kWord>(luma, width, step);
-  EchoLine<kSubtract, Gain::kWide>(luma, width, step);
+void EchoFor(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (step.gain <= 127) return EchoLines<kSubtract, Gain::kByte>(luma, stride, width, lines, step);
+  if (step.gain <= 256) return EchoLines<kSubtract, Gain::kWord>(luma, stride, width, lines, step);
+  EchoLines<kSubtract, Gain::kWide>(luma, stride, width, lines, step);
 }
 
-void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  return step.subtract ? EchoFor<true>(luma, width, step) : EchoFor<false>(luma, width, step);
+void Echo(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  return step.subtract ? EchoFor<true>(luma, stride, width, lines, step) : EchoFor<false>(luma, stride, width, lines, step);
 }
 
 }  // namespace

@@ -66,15 +66,14 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
 }
 
 template <bool kSubtract, bool kSaturate>
-void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  const EchoRun run = EchoRunOf(luma, width, step.shift);
-  if (run.count < 16) return EchoLineScalar(luma, width, step);
+void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (EchoRunOf(luma, width, step.shift).count < 16) return EchoLinesScalar(luma, stride, width, lines, step);
   const __m128i gain = _mm_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm_set1_epi16(255);
   auto scale = [&](__m128i high) {
     const __m128i k = _mm_mulhi_epu16(high, gain);
     return kSaturate ? _mm_sub_epi16(k, _mm_subs_epu16(k, limit)) : k;
   };
-  WalkEchoRun<16>(run, [](const uint8_t* p) { return Load(p); },
+  WalkEchoLines<16>(luma, stride, width, lines, step.shift, [](const uint8_t* p) { return Load(p); },
                   [&](__m128i source, __m128i pixels) {
                     const Halves h(source);
                     const __m128i k = Join(scale(h.even), scale(h.odd));
@@ -83,10 +82,15 @@ void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
                   [](uint8_t* p, auto v) { Store(p, v); });
 }
 
-void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
+template <bool kSubtract>
+void EchoFor(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
   // Up to m = 256 every k is already at most 255.
-  if (step.subtract) return step.gain > 256 ? EchoLine<true, true>(luma, width, step) : EchoLine<true, false>(luma, width, step);
-  return step.gain > 256 ? EchoLine<false, true>(luma, width, step) : EchoLine<false, false>(luma, width, step);
+  if (step.gain > 256) return EchoLines<kSubtract, true>(luma, stride, width, lines, step);
+  EchoLines<kSubtract, false>(luma, stride, width, lines, step);
+}
+
+void Echo(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  return step.subtract ? EchoFor<true>(luma, stride, width, lines, step) : EchoFor<false>(luma, stride, width, lines, step);
 }
 
 }  // namespace
