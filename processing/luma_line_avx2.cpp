@@ -80,8 +80,11 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
 // each half goes through a multiply-high (held at 255 past m = 256).
 enum class Gain { kByte, kWord, kWide };
 
+// Not inlined into the dispatch: merged there, the i686 build (eight
+// vector registers) spilled in each line's edge blocks.
 template <bool kSubtract, Gain kGain>
-void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+__attribute__((noinline)) void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines,
+                                         const EchoLineStep& step) {
   if (EchoRunOf(luma, width, step.shift).count < 32) return EchoLinesScalar(luma, stride, width, lines, step);
   const __m256i gain = _mm256_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm256_set1_epi16(255);
   const __m256i even_weight = _mm256_set1_epi16(static_cast<int16_t>(step.gain & 0xFF));

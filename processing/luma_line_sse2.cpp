@@ -65,8 +65,11 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
   CorrectLumaScalar(luma + i, pixels - i, correction);
 }
 
+// Not inlined into the dispatch: merged there, the i686 build (eight
+// vector registers) spilled in each line's edge blocks.
 template <bool kSubtract, bool kSaturate>
-void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+__attribute__((noinline)) void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines,
+                                         const EchoLineStep& step) {
   if (EchoRunOf(luma, width, step.shift).count < 16) return EchoLinesScalar(luma, stride, width, lines, step);
   const __m128i gain = _mm_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm_set1_epi16(255);
   auto scale = [&](__m128i high) {
