@@ -134,12 +134,16 @@ struct Scale {
         even_weight(_mm512_set1_epi16(static_cast<int16_t>(m & 0xFF))),
         odd_weight(_mm512_set1_epi16(static_cast<int16_t>((m & 0xFF) << 8))),
         high(_mm512_set1_epi16(static_cast<int16_t>(0xFF00))),
-        limit(_mm512_set1_epi16(255)) {}
+        limit(_mm512_set1_epi16(255)),
+        // Byte 2j of each 16-byte lane picks byte 2j + 1 of the same lane.
+        high_of_word(_mm512_broadcast_i32x4(_mm_set_epi64x(0x0F0F0D0D0B0B0909, 0x0707050503030101))) {}
 
   __m512i operator()(__m512i source) const {
     if (kGain == Gain::kByte) {
+      // k of an even pixel is the high byte of its product: one in-lane
+      // shuffle moves it down, merged into the odd products' high bytes.
       const __m512i even = _mm512_maddubs_epi16(source, even_weight), odd = _mm512_maddubs_epi16(source, odd_weight);
-      return _mm512_ternarylogic_epi32(odd, high, _mm512_srli_epi16(even, 8), kHighOrLow);
+      return _mm512_mask_shuffle_epi8(odd, kEvenBytes, even, high_of_word);
     }
     const __m512i even = _mm512_mulhi_epu16(_mm512_slli_epi16(source, 8), gain);
     if (kGain == Gain::kWide) {
@@ -150,7 +154,7 @@ struct Scale {
     return _mm512_ternarylogic_epi32(odd, high, even, kHighOrLow);
   }
 
-  __m512i gain, even_weight, odd_weight, high, limit;
+  __m512i gain, even_weight, odd_weight, high, limit, high_of_word;
 };
 
 template <bool kSubtract, Gain kGain>
