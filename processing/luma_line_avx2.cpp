@@ -95,19 +95,19 @@ __attribute__((noinline)) void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t
     return kGain == Gain::kWide ? _mm256_min_epu16(k, limit) : k;
   };
   WalkEchoLines<32>(luma, stride, width, lines, step.shift, [](const uint8_t* p) { return Load(p); },
-                  [&](__m256i source, __m256i pixels) {
-                    __m256i k;
-                    if (kGain == Gain::kByte) {
-                      const __m256i even = _mm256_maddubs_epi16(source, even_weight);
-                      const __m256i odd = _mm256_maddubs_epi16(source, odd_weight);
-                      k = _mm256_or_si256(_mm256_srli_epi16(even, 8), _mm256_and_si256(odd, high));
-                    } else {
-                      const Halves h(source);
-                      k = Join(scale(h.even), scale(h.odd));
-                    }
-                    return kSubtract ? _mm256_subs_epu8(pixels, k) : _mm256_adds_epu8(pixels, k);
-                  },
-                  [](uint8_t* p, auto v) { Store(p, v); });
+                    [&](__m256i source, __m256i pixels) {
+                      __m256i k;
+                      if (kGain == Gain::kByte) {
+                        const __m256i even = _mm256_maddubs_epi16(source, even_weight);
+                        const __m256i odd = _mm256_maddubs_epi16(source, odd_weight);
+                        k = _mm256_or_si256(_mm256_srli_epi16(even, 8), _mm256_and_si256(odd, high));
+                      } else {
+                        const Halves h(source);
+                        k = Join(scale(h.even), scale(h.odd));
+                      }
+                      return kSubtract ? _mm256_subs_epu8(pixels, k) : _mm256_adds_epu8(pixels, k);
+                    },
+                    [](uint8_t* p, auto v) { Store(p, v); });
 }
 
 template <bool kSubtract>
@@ -118,7 +118,8 @@ void EchoFor(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const
 }
 
 void Echo(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
-  return step.subtract ? EchoFor<true>(luma, stride, width, lines, step) : EchoFor<false>(luma, stride, width, lines, step);
+  if (step.subtract) return EchoFor<true>(luma, stride, width, lines, step);
+  EchoFor<false>(luma, stride, width, lines, step);
 }
 
 }  // namespace

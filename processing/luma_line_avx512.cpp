@@ -162,11 +162,11 @@ void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, con
   if (EchoRunOf(luma, width, step.shift).count < 64) return EchoLinesScalar(luma, stride, width, lines, step);
   const Scale<kGain> scale(step.gain);
   WalkEchoLines<64>(luma, stride, width, lines, step.shift, [](const uint8_t* p) { return Load(p); },
-                  [&](__m512i source, __m512i pixels) {
-                    const __m512i k = scale(source);
-                    return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
-                  },
-                  [](uint8_t* p, auto v) { Store(p, v); });
+                    [&](__m512i source, __m512i pixels) {
+                      const __m512i k = scale(source);
+                      return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
+                    },
+                    [](uint8_t* p, auto v) { Store(p, v); });
 }
 
 template <bool kSubtract>
@@ -177,7 +177,8 @@ void EchoFor(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const
 }
 
 void Echo(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
-  return step.subtract ? EchoFor<true>(luma, stride, width, lines, step) : EchoFor<false>(luma, stride, width, lines, step);
+  if (step.subtract) return EchoFor<true>(luma, stride, width, lines, step);
+  EchoFor<false>(luma, stride, width, lines, step);
 }
 
 }  // namespace

@@ -77,12 +77,12 @@ __attribute__((noinline)) void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t
     return kSaturate ? _mm_sub_epi16(k, _mm_subs_epu16(k, limit)) : k;
   };
   WalkEchoLines<16>(luma, stride, width, lines, step.shift, [](const uint8_t* p) { return Load(p); },
-                  [&](__m128i source, __m128i pixels) {
-                    const Halves h(source);
-                    const __m128i k = Join(scale(h.even), scale(h.odd));
-                    return kSubtract ? _mm_subs_epu8(pixels, k) : _mm_adds_epu8(pixels, k);
-                  },
-                  [](uint8_t* p, auto v) { Store(p, v); });
+                    [&](__m128i source, __m128i pixels) {
+                      const Halves h(source);
+                      const __m128i k = Join(scale(h.even), scale(h.odd));
+                      return kSubtract ? _mm_subs_epu8(pixels, k) : _mm_adds_epu8(pixels, k);
+                    },
+                    [](uint8_t* p, auto v) { Store(p, v); });
 }
 
 template <bool kSubtract>
@@ -93,7 +93,8 @@ void EchoFor(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const
 }
 
 void Echo(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
-  return step.subtract ? EchoFor<true>(luma, stride, width, lines, step) : EchoFor<false>(luma, stride, width, lines, step);
+  if (step.subtract) return EchoFor<true>(luma, stride, width, lines, step);
+  EchoFor<false>(luma, stride, width, lines, step);
 }
 
 }  // namespace
