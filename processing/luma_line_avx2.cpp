@@ -55,9 +55,24 @@ inline __m256i Join(__m256i even, __m256i odd) { return _mm256_or_si256(even, _m
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
 
+// The 4:2:2 words are the lanes of the correction's lane rule already: each
+// 32 pixels are mapped on the way in, not stored and loaded again.
 void GatherCorrectLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
-  GatherLuma(yuy2, luma, pixels);
-  CorrectLuma(luma, pixels, correction);
+  if (!correction.lanes) {
+    GatherLuma(yuy2, luma, pixels);
+    return CorrectLuma(luma, pixels, correction);
+  }
+  const __m256i gain = _mm256_set1_epi16(correction.gain), offset = _mm256_set1_epi16(correction.biased_offset);
+  const __m256i bias = _mm256_set1_epi16(static_cast<int16_t>(brightness::kLaneBias));
+  auto map = [&](__m256i words) {
+    return _mm256_subs_epu16(_mm256_adds_epi16(_mm256_mulhi_epu16(_mm256_slli_epi16(words, 8), gain), offset), bias);
+  };
+  size_t i = 0;
+  for (; i + 32 <= pixels; i += 32) {
+    const __m256i packed = _mm256_packus_epi16(map(Load(yuy2 + 2 * i)), map(Load(yuy2 + 2 * i + 32)));
+    Store(luma + i, _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+  GatherCorrectLumaScalar(yuy2 + 2 * i, luma + i, pixels - i, correction);
 }
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {

@@ -46,9 +46,23 @@ inline __m128i Join(__m128i even, __m128i odd) { return _mm_or_si128(even, _mm_s
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
 
+// The 4:2:2 words are the lanes of the correction's lane rule already: each
+// 16 pixels are mapped on the way in, not stored and loaded again.
 void GatherCorrectLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
-  GatherLuma(yuy2, luma, pixels);
-  CorrectLuma(luma, pixels, correction);
+  if (!correction.lanes) {
+    GatherLuma(yuy2, luma, pixels);
+    return CorrectLuma(luma, pixels, correction);
+  }
+  const __m128i gain = _mm_set1_epi16(correction.gain), offset = _mm_set1_epi16(correction.biased_offset);
+  const __m128i bias = _mm_set1_epi16(static_cast<int16_t>(brightness::kLaneBias));
+  auto map = [&](__m128i words) {
+    return _mm_subs_epu16(_mm_adds_epi16(_mm_mulhi_epu16(_mm_slli_epi16(words, 8), gain), offset), bias);
+  };
+  size_t i = 0;
+  for (; i + 16 <= pixels; i += 16) {
+    Store(luma + i, _mm_packus_epi16(map(Load(yuy2 + 2 * i)), map(Load(yuy2 + 2 * i + 16))));
+  }
+  GatherCorrectLumaScalar(yuy2 + 2 * i, luma + i, pixels - i, correction);
 }
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
