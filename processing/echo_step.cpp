@@ -34,7 +34,7 @@ void ApplyEchoStepPixels(uint8_t* frame, int32_t width, int32_t height, const Ec
   for (int32_t y = 0; y < height; ++y) {
     uint8_t* row = frame + pitch * static_cast<size_t>(y);
     kernels.gather(row, luma.data(), luma.size());
-    kernels.echo(luma.data(), luma.size(), step);
+    kernels.echo(luma.data(), 0, luma.size(), 1, step);
     kernels.scatter(luma.data(), row, luma.size());
   }
 }

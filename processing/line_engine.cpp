@@ -32,9 +32,11 @@ void ProcessYuy2Lines(uint8_t* yuy2, uint8_t* luma, int32_t width, int32_t first
     const int32_t count = std::min(block, end - y);
     if (stages.step_count == 0 && stages.Corrected(y) == 0) return;  // nor any later line
     uint8_t* rows = yuy2 + 2 * w * static_cast<size_t>(y);
-    for (int32_t j = 0; j < count; ++j) stages.GatherLine(rows + 2 * w * j, luma + w * j, y + j);
+    // The block's lines are contiguous in both buffers: one call each way
+    // for all of them, unless the correction ends inside the block.
+    stages.GatherLines(rows, luma, y, count);
     stages.StepBlock(luma, static_cast<ptrdiff_t>(w), count);
-    for (int32_t j = 0; j < count; ++j) stages.kernels.scatter(luma + w * j, rows + 2 * w * j, w);
+    stages.kernels.scatter(luma, rows, w * static_cast<size_t>(count));
   }
 }
 

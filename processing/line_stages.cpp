@@ -32,6 +32,14 @@ void LineStages::GatherLine(const uint8_t* yuy2, uint8_t* luma, int32_t y) const
   if (corrected != 0) kernels.correct(luma, corrected, correction_);
 }
 
+void LineStages::GatherLines(const uint8_t* yuy2, uint8_t* luma, int32_t first, int32_t count) const {
+  const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(count);
+  const size_t last = Corrected(first + count - 1);
+  if (last == static_cast<size_t>(width_)) return kernels.gather_correct(yuy2, luma, pixels, correction_);
+  if (Corrected(first) == 0) return kernels.gather(yuy2, luma, pixels);
+  for (int32_t j = 0; j < count; ++j) GatherLine(yuy2 + 2 * width_ * j, luma + width_ * j, first + j);
+}
+
 void LineStages::CorrectBlock(uint8_t* luma, ptrdiff_t stride, int32_t first, int32_t count) const {
   for (int32_t j = 0; j < count; ++j) {
     const size_t corrected = Corrected(first + j);
@@ -41,7 +49,7 @@ void LineStages::CorrectBlock(uint8_t* luma, ptrdiff_t stride, int32_t first, in
 
 void LineStages::StepBlock(uint8_t* luma, ptrdiff_t stride, int32_t count) const {
   for (int i = 0; i < step_count; ++i) {
-    for (int32_t j = 0; j < count; ++j) kernels.echo(luma + j * stride, static_cast<size_t>(width_), steps_[i]);
+    kernels.echo(luma, stride, static_cast<size_t>(width_), count, steps_[i]);
   }
 }
 

@@ -24,6 +24,8 @@ class LineStages {
 
   // Line y of a 4:2:2 frame to a compact line, corrected.
   void GatherLine(const uint8_t* yuy2, uint8_t* luma, int32_t y) const;
+  // Lines first..first+count-1, contiguous in both buffers, the same way.
+  void GatherLines(const uint8_t* yuy2, uint8_t* luma, int32_t first, int32_t count) const;
   // Lines first..first+count-1 of the frame, compact, `stride` bytes apart.
   void CorrectBlock(uint8_t* luma, ptrdiff_t stride, int32_t first, int32_t count) const;
   // Each step over all the lines before the next step, so that a step never

@@ -53,9 +53,13 @@ void EchoLineScalar(uint8_t* luma, size_t width, const EchoLineStep& step) {
   }
 }
 
+void EchoLinesScalar(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  for (int32_t j = 0; j < lines; ++j) EchoLineScalar(luma + j * stride, width, step);
+}
+
 LineKernels ChooseLineKernels() {
   LineKernels kernels{GatherLumaScalar, ScatterLumaScalar, CorrectLumaScalar, GatherCorrectLumaScalar,
-                      EchoLineScalar};
+                      EchoLinesScalar};
   if (CpuHas(kCpuSse2)) InitLineKernelsSse2(&kernels);
   if (CpuHas(kCpuAvx2)) InitLineKernelsAvx2(&kernels);
   if (CpuHas(kCpuAvx512Vbmi)) InitLineKernelsAvx512Vbmi(&kernels);

@@ -55,9 +55,24 @@ inline __m256i Join(__m256i even, __m256i odd) { return _mm256_or_si256(even, _m
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
 
+// The 4:2:2 words are the lanes of the correction's lane rule already: each
+// 32 pixels are mapped on the way in, not stored and loaded again.
 void GatherCorrectLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
-  GatherLuma(yuy2, luma, pixels);
-  CorrectLuma(luma, pixels, correction);
+  if (!correction.lanes) {
+    GatherLuma(yuy2, luma, pixels);
+    return CorrectLuma(luma, pixels, correction);
+  }
+  const __m256i gain = _mm256_set1_epi16(correction.gain), offset = _mm256_set1_epi16(correction.biased_offset);
+  const __m256i bias = _mm256_set1_epi16(static_cast<int16_t>(brightness::kLaneBias));
+  auto map = [&](__m256i words) {
+    return _mm256_subs_epu16(_mm256_adds_epi16(_mm256_mulhi_epu16(_mm256_slli_epi16(words, 8), gain), offset), bias);
+  };
+  size_t i = 0;
+  for (; i + 32 <= pixels; i += 32) {
+    const __m256i packed = _mm256_packus_epi16(map(Load(yuy2 + 2 * i)), map(Load(yuy2 + 2 * i + 32)));
+    Store(luma + i, _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+  GatherCorrectLumaScalar(yuy2 + 2 * i, luma + i, pixels - i, correction);
 }
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
@@ -80,10 +95,12 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
 // each half goes through a multiply-high (held at 255 past m = 256).
 enum class Gain { kByte, kWord, kWide };
 
+// Not inlined into the dispatch: merged there, the i686 build (eight
+// vector registers) spilled in each line's edge blocks.
 template <bool kSubtract, Gain kGain>
-void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  const EchoRun run = EchoRunOf(luma, width, step.shift);
-  if (run.count < 32) return EchoLineScalar(luma, width, step);
+__attribute__((noinline)) void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines,
+                                         const EchoLineStep& step) {
+  if (EchoRunOf(luma, width, step.shift).count < 32) return EchoLinesScalar(luma, stride, width, lines, step);
   const __m256i gain = _mm256_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm256_set1_epi16(255);
   const __m256i even_weight = _mm256_set1_epi16(static_cast<int16_t>(step.gain & 0xFF));
   const __m256i odd_weight = _mm256_set1_epi16(static_cast<int16_t>((step.gain & 0xFF) << 8));
@@ -92,31 +109,32 @@ void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
     const __m256i k = _mm256_mulhi_epu16(words, gain);
     return kGain == Gain::kWide ? _mm256_min_epu16(k, limit) : k;
   };
-  WalkEchoRun<32>(run, [](const uint8_t* p) { return Load(p); },
-                  [&](__m256i source, __m256i pixels) {
-                    __m256i k;
-                    if (kGain == Gain::kByte) {
-                      const __m256i even = _mm256_maddubs_epi16(source, even_weight);
-                      const __m256i odd = _mm256_maddubs_epi16(source, odd_weight);
-                      k = _mm256_or_si256(_mm256_srli_epi16(even, 8), _mm256_and_si256(odd, high));
-                    } else {
-                      const Halves h(source);
-                      k = Join(scale(h.even), scale(h.odd));
-                    }
-                    return kSubtract ? _mm256_subs_epu8(pixels, k) : _mm256_adds_epu8(pixels, k);
-                  },
-                  [](uint8_t* p, auto v) { Store(p, v); });
+  WalkEchoLines<32>(luma, stride, width, lines, step.shift, [](const uint8_t* p) { return Load(p); },
+                    [&](__m256i source, __m256i pixels) {
+                      __m256i k;
+                      if (kGain == Gain::kByte) {
+                        const __m256i even = _mm256_maddubs_epi16(source, even_weight);
+                        const __m256i odd = _mm256_maddubs_epi16(source, odd_weight);
+                        k = _mm256_or_si256(_mm256_srli_epi16(even, 8), _mm256_and_si256(odd, high));
+                      } else {
+                        const Halves h(source);
+                        k = Join(scale(h.even), scale(h.odd));
+                      }
+                      return kSubtract ? _mm256_subs_epu8(pixels, k) : _mm256_adds_epu8(pixels, k);
+                    },
+                    [](uint8_t* p, auto v) { Store(p, v); });
 }
 
 template <bool kSubtract>
-void EchoFor(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  if (step.gain <= 127) return EchoLine<kSubtract, Gain::kByte>(luma, width, step);
-  if (step.gain <= 256) return EchoLine<kSubtract, Gain::kWord>(luma, width, step);
-  EchoLine<kSubtract, Gain::kWide>(luma, width, step);
+void EchoFor(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (step.gain <= 127) return EchoLines<kSubtract, Gain::kByte>(luma, stride, width, lines, step);
+  if (step.gain <= 256) return EchoLines<kSubtract, Gain::kWord>(luma, stride, width, lines, step);
+  EchoLines<kSubtract, Gain::kWide>(luma, stride, width, lines, step);
 }
 
-void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  return step.subtract ? EchoFor<true>(luma, width, step) : EchoFor<false>(luma, width, step);
+void Echo(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (step.subtract) return EchoFor<true>(luma, stride, width, lines, step);
+  EchoFor<false>(luma, stride, width, lines, step);
 }
 
 }  // namespace

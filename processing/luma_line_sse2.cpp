@@ -46,9 +46,23 @@ inline __m128i Join(__m128i even, __m128i odd) { return _mm_or_si128(even, _mm_s
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction);
 
+// The 4:2:2 words are the lanes of the correction's lane rule already: each
+// 16 pixels are mapped on the way in, not stored and loaded again.
 void GatherCorrectLuma(const uint8_t* yuy2, uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
-  GatherLuma(yuy2, luma, pixels);
-  CorrectLuma(luma, pixels, correction);
+  if (!correction.lanes) {
+    GatherLuma(yuy2, luma, pixels);
+    return CorrectLuma(luma, pixels, correction);
+  }
+  const __m128i gain = _mm_set1_epi16(correction.gain), offset = _mm_set1_epi16(correction.biased_offset);
+  const __m128i bias = _mm_set1_epi16(static_cast<int16_t>(brightness::kLaneBias));
+  auto map = [&](__m128i words) {
+    return _mm_subs_epu16(_mm_adds_epi16(_mm_mulhi_epu16(_mm_slli_epi16(words, 8), gain), offset), bias);
+  };
+  size_t i = 0;
+  for (; i + 16 <= pixels; i += 16) {
+    Store(luma + i, _mm_packus_epi16(map(Load(yuy2 + 2 * i)), map(Load(yuy2 + 2 * i + 16))));
+  }
+  GatherCorrectLumaScalar(yuy2 + 2 * i, luma + i, pixels - i, correction);
 }
 
 void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction) {
@@ -65,28 +79,36 @@ void CorrectLuma(uint8_t* luma, size_t pixels, const LumaCorrection& correction)
   CorrectLumaScalar(luma + i, pixels - i, correction);
 }
 
+// Not inlined into the dispatch: merged there, the i686 build (eight
+// vector registers) spilled in each line's edge blocks.
 template <bool kSubtract, bool kSaturate>
-void EchoLine(uint8_t* luma, size_t width, const EchoLineStep& step) {
-  const EchoRun run = EchoRunOf(luma, width, step.shift);
-  if (run.count < 16) return EchoLineScalar(luma, width, step);
+__attribute__((noinline)) void EchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines,
+                                         const EchoLineStep& step) {
+  if (EchoRunOf(luma, width, step.shift).count < 16) return EchoLinesScalar(luma, stride, width, lines, step);
   const __m128i gain = _mm_set1_epi16(static_cast<int16_t>(step.gain)), limit = _mm_set1_epi16(255);
   auto scale = [&](__m128i high) {
     const __m128i k = _mm_mulhi_epu16(high, gain);
     return kSaturate ? _mm_sub_epi16(k, _mm_subs_epu16(k, limit)) : k;
   };
-  WalkEchoRun<16>(run, [](const uint8_t* p) { return Load(p); },
-                  [&](__m128i source, __m128i pixels) {
-                    const Halves h(source);
-                    const __m128i k = Join(scale(h.even), scale(h.odd));
-                    return kSubtract ? _mm_subs_epu8(pixels, k) : _mm_adds_epu8(pixels, k);
-                  },
-                  [](uint8_t* p, auto v) { Store(p, v); });
+  WalkEchoLines<16>(luma, stride, width, lines, step.shift, [](const uint8_t* p) { return Load(p); },
+                    [&](__m128i source, __m128i pixels) {
+                      const Halves h(source);
+                      const __m128i k = Join(scale(h.even), scale(h.odd));
+                      return kSubtract ? _mm_subs_epu8(pixels, k) : _mm_adds_epu8(pixels, k);
+                    },
+                    [](uint8_t* p, auto v) { Store(p, v); });
 }
 
-void Echo(uint8_t* luma, size_t width, const EchoLineStep& step) {
+template <bool kSubtract>
+void EchoFor(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
   // Up to m = 256 every k is already at most 255.
-  if (step.subtract) return step.gain > 256 ? EchoLine<true, true>(luma, width, step) : EchoLine<true, false>(luma, width, step);
-  return step.gain > 256 ? EchoLine<false, true>(luma, width, step) : EchoLine<false, false>(luma, width, step);
+  if (step.gain > 256) return EchoLines<kSubtract, true>(luma, stride, width, lines, step);
+  EchoLines<kSubtract, false>(luma, stride, width, lines, step);
+}
+
+void Echo(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, const EchoLineStep& step) {
+  if (step.subtract) return EchoFor<true>(luma, stride, width, lines, step);
+  EchoFor<false>(luma, stride, width, lines, step);
 }
 
 }  // namespace

@@ -55,5 +55,14 @@ inline void WalkEchoRun(const EchoRun& run, Load load, Result result, Store stor
   }
 }
 
+// WalkEchoRun on each of `lines` lines `stride` bytes apart.
+template <size_t kBytes, class Load, class Result, class Store>
+inline void WalkEchoLines(uint8_t* luma, ptrdiff_t stride, size_t width, int32_t lines, ptrdiff_t shift, Load load,
+                          Result result, Store store) {
+  for (int32_t j = 0; j < lines; ++j) {
+    WalkEchoRun<kBytes>(EchoRunOf(luma + j * stride, width, shift), load, result, store);
+  }
+}
+
 }  // namespace
 }  // namespace tev::line
