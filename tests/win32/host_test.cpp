@@ -258,7 +258,7 @@ TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
        "cannot read settings file"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --settings " + dir_ + " --out " + out, 1, "is a folder"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + out + " --save-settings " + dir_ + "readonly.ini", 1,
-       "'" + dir_ + "readonly.ini': the file is read-only"},
+       "'" + dir_ + "readonly.ini': Permission denied (the file is read-only)"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + out + " --save-settings " + dir_ + "nowhere\\s.ini", 1,
        "'" + dir_ + "nowhere\\s.ini': No such file or directory"},
       {"/inst:. --in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + out, 2, "/inst:. gives the plugin no settings"},
