@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds both builds and runs every test: native unit tests (plain and under
 # AddressSanitizer/UBSan, and ThreadSanitizer for the thread stress tests),
-# the Windows-side tests of the real DLL under Wine, and a bounded fuzz run.
+# the Windows-side tests of the real DLL under Wine, and bounded fuzz runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -28,8 +28,10 @@ stage asan-ubsan configure_and_test build/asan -DTEV_SANITIZE=address,undefined 
 # ThreadSanitizer runs the tests that put the frame thread against the dialog's.
 TEST_FILTER=Thread stage tsan configure_and_test build/tsan -DTEV_SANITIZE=thread -DTEV_BENCH=OFF
 stage win32-wine configure_and_test build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-# A bounded run of the settings-file fuzz target; scripts/fuzz.sh runs it longer.
+# Bounded runs of the fuzz targets (the settings file; the image decoders and
+# frame-file readers); scripts/fuzz.sh runs them longer.
 stage fuzz bash scripts/fuzz.sh --seconds 30
+stage fuzz-media bash scripts/fuzz.sh --target media --seconds 30
 
 echo "=== finished in $(( $(date +%s) - start )) s"
 if [ ${#failed[@]} -gt 0 ]; then
