@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "media/file_access.h"
 #include "media/frame_sink.h"
 #include "media/frame_source.h"
 #include "media/image_file.h"
 #include "media/whole_file.h"
 #include "support/plugin_loader.h"
+#include "support/test_folder.h"
 
 namespace tev {
 namespace {
@@ -105,16 +107,7 @@ class HostFilesTest : public ::testing::Test {
   }
 
   static void TearDownTestSuite() {
-    // Wide calls: some names are Cyrillic and CJK.
-    const std::wstring folder(dir_.begin(), dir_.end());  // the temp folder's name is ASCII
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do DeleteFileW((folder + found.cFileName).c_str());
-      while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
+    testing::RemoveFolderAndFiles(media::WideText(dir_));
   }
 
   static std::vector<std::string> FilesIn(const std::string& folder) {

@@ -21,6 +21,7 @@
 #include "media/file_access.h"
 #include "support/plugin_loader.h"
 #include "support/store_in_users_folder.h"
+#include "support/test_folder.h"
 
 namespace tev {
 namespace {
@@ -42,13 +43,6 @@ bool HasPartial(const std::string& target) {
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   return true;
-}
-
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0)), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-  wide.pop_back();
-  return wide;
 }
 
 // Bytes of a file by UTF-8 path; "<missing>" when it cannot be read.
@@ -103,15 +97,7 @@ class HostTest : public ::testing::Test {
   }
 
   static void TearDownTestSuite() {
-    const std::wstring dir = Wide(dir_);
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((dir + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do DeleteFileW((dir + found.cFileName).c_str());
-      while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(dir.c_str());
+    testing::RemoveFolderAndFiles(media::WideText(dir_));
   }
 
   static void Write(const std::string& name, const std::vector<uint8_t>& frame, PixelKind kind, PixelKind as,
@@ -135,7 +121,7 @@ class HostTest : public ::testing::Test {
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
     startup.hStdError = out;
-    std::wstring command = Wide("\"" + host_ + "\" " + args);
+    std::wstring command = media::WideText("\"" + host_ + "\" " + args);
     CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &started.process);
     CloseHandle(out);
     return started;
