@@ -99,10 +99,7 @@ class HostFilesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     host_ = testing::WindowsPathFromEnv("TEV_HOST");
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    dir_ = std::string(temp) + "tev_host_files_test_" + std::to_string(GetCurrentProcessId()) + "\\";
-    CreateDirectoryA(dir_.c_str(), nullptr);
+    dir_ = testing::MakeTestFolder("tev_host_files_test_");
     Write("empty.ini", "");  // the plugin's defaults: frames pass unchanged
   }
 

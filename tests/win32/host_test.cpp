@@ -72,10 +72,7 @@ class HostTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     host_ = testing::WindowsPathFromEnv("TEV_HOST");
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    dir_ = std::string(temp) + "tev_host_test_" + std::to_string(GetCurrentProcessId()) + "\\";
-    CreateDirectoryA(dir_.c_str(), nullptr);
+    dir_ = testing::MakeTestFolder("tev_host_test_");
 
     // A small card through the default channel; settings from the model alone.
     const demo::Canvas card = demo::MakeTestCard(kSize.width, kSize.height, 0);
