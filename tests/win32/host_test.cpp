@@ -20,6 +20,7 @@
 #include "media/whole_file.h"
 #include "media/file_access.h"
 #include "support/plugin_loader.h"
+#include "support/started_program.h"
 #include "support/store_in_users_folder.h"
 #include "support/test_folder.h"
 
@@ -29,10 +30,8 @@ namespace {
 using media::FrameSize;
 using media::PixelKind;
 
-struct HostRun {
-  DWORD exit_code = 0xFFFFFFFF;
-  std::string output;  // stdout and stderr together
-};
+using HostRun = testing::ProgramRun;
+using StartedHost = testing::StartedProgram;
 
 bool Exists(const std::string& path) { return media::IdentifyFile(path).exists; }
 
@@ -61,12 +60,6 @@ void Put(const std::string& path, const std::string& bytes) {
   ASSERT_TRUE(file) << path;
   ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.get()), bytes.size());
 }
-
-// A started tevhost.exe; its stdout and stderr go to a log file of its own.
-struct StartedHost {
-  PROCESS_INFORMATION process{};
-  std::string log;
-};
 
 class HostTest : public ::testing::Test {
  protected:
@@ -105,36 +98,12 @@ class HostTest : public ::testing::Test {
     ASSERT_EQ(media::NativeKind(media::GuessFileFormat(name)), as);
   }
 
-  // Starts tevhost.exe with `args` (UTF-8, through the wide command line).
-  static StartedHost Start(const std::string& args, const std::string& log_name = "host.log", DWORD flags = 0) {
-    StartedHost started;
-    started.log = dir_ + log_name;
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileA(started.log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    std::wstring command = media::WideText("\"" + host_ + "\" " + args);
-    CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &started.process);
-    CloseHandle(out);
-    return started;
+  // Starts tevhost.exe with `args`; its output goes to `log_name` in the test's folder.
+  static StartedHost Start(const std::string& args, const std::string& log_name = "host.log") {
+    return testing::StartProgram("\"" + host_ + "\" " + args, dir_ + log_name);
   }
 
-  static HostRun Finish(StartedHost& started) {
-    HostRun run;
-    if (started.process.hProcess) {
-      WaitForSingleObject(started.process.hProcess, 120000);
-      GetExitCodeProcess(started.process.hProcess, &run.exit_code);
-      CloseHandle(started.process.hProcess);
-      CloseHandle(started.process.hThread);
-    }
-    run.output = Bytes(started.log);
-    return run;
-  }
+  static HostRun Finish(StartedHost& started) { return testing::FinishProgram(started); }
 
   // Runs tevhost.exe with `args` and waits for it.
   static HostRun Run(const std::string& args) {
