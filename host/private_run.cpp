@@ -6,6 +6,7 @@
 
 #include "host/interrupt.h"
 #include "media/file_access.h"
+#include "media/whole_file.h"
 #include "settings/settings_platform_win32.h"
 
 namespace tev::host {
@@ -189,12 +190,7 @@ int RunWithPrivateSettings(const std::vector<uint8_t>& settings, const std::stri
 
   const std::wstring settings_path = FromAnsi(paths.SettingsFilePath);
   CreateFoldersBelow(folder, FromAnsi(paths.SettingsDirectory));
-  {
-    media::FilePtr file(media::OpenFile(media::Utf8Text(settings_path), "wb"));
-    if (!file || (!settings.empty() && std::fwrite(settings.data(), 1, settings.size(), file.get()) != settings.size()))
-      throw SettingsFileError("cannot write the settings into the private folder '" + media::Utf8Text(folder) +
-                              "': " + media::ErrorText(errno));
-  }
+  media::WriteWholeFile(media::Utf8Text(settings_path), settings, "private copy of the settings file");
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);

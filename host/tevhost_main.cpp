@@ -8,11 +8,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -225,66 +225,6 @@ void RefuseSameFiles(const Options& o) {
     }
 }
 
-std::vector<uint8_t> ReadSettingsFile(const std::string& path) {
-  if (media::IdentifyFile(path).is_directory)
-    throw SettingsFileError("settings file '" + path + "' is a folder, not a file");
-  media::FilePtr file(media::OpenFile(path, "rb"));
-  if (!file) throw SettingsFileError("cannot read settings file '" + path + "': " + media::ErrorText(errno));
-  std::vector<uint8_t> bytes;
-  uint8_t chunk[65536];
-  size_t count;
-  while ((count = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.insert(bytes.end(), chunk, chunk + count);
-  if (std::ferror(file.get()))
-    throw SettingsFileError("cannot read settings file '" + path + "': " + media::ErrorText(errno));
-  return bytes;
-}
-
-// The temporary that a save writes beside its target before it takes the
-// target's name.
-std::string SaveTempPath(const std::string& path) {
-  return path + ".tevhost-" + std::to_string(GetCurrentProcessId()) + ".tmp";
-}
-
-// A target that cannot be written (read-only, denied, no such folder) is
-// found before the run, with the system's reason, not after a tuning session.
-void CheckSettingsTarget(const std::string& path) {
-  const media::FileIdentity target = media::IdentifyFile(path);
-  if (target.is_directory) throw SettingsFileError("saved settings file '" + path + "' is a folder, not a file");
-  const auto refuse = [&path](const std::string& reason) {
-    throw SettingsFileError("cannot write saved settings file '" + path + "': " + reason);
-  };
-  // Checked on its own: an administrator under Wine may open it for writing.
-  if (target.exists && (GetFileAttributesW(media::WideText(path).c_str()) & FILE_ATTRIBUTE_READONLY))
-    refuse("the file is read-only");
-  if (target.exists && !media::FilePtr(media::OpenFile(path, "r+b"))) refuse(media::ErrorText(errno));
-  // The save's own temporary, made and removed: the folder takes new files.
-  const std::string temp = SaveTempPath(path);
-  if (!media::FilePtr(media::OpenFile(temp, "wb"))) refuse(media::ErrorText(errno));
-  media::RemoveFile(temp);
-}
-
-// Through a temporary beside the target, so the target is never half written.
-void SaveSettingsFile(const std::vector<uint8_t>& bytes, const std::string& path) {
-  CheckSettingsTarget(path);
-  const std::string temp = SaveTempPath(path);
-  media::RegisterTemporary(temp);
-  std::string error;
-  {
-    media::FilePtr file(media::OpenFile(temp, "wb"));
-    if (!file) error = media::ErrorText(errno);
-    else if ((!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) ||
-             std::fflush(file.get()) != 0)
-      error = media::ErrorText(errno);
-  }
-  if (error.empty()) media::MoveFileOver(temp, path, &error);
-  if (!error.empty()) {
-    media::RemoveFile(temp);
-    media::UnregisterTemporary(temp);
-    throw SettingsFileError("cannot write saved settings file '" + path + "': " + error);
-  }
-  media::UnregisterTemporary(temp);
-}
-
 double MillisecondsSince(const LARGE_INTEGER& start) {
   LARGE_INTEGER now, frequency;
   QueryPerformanceCounter(&now);
@@ -302,9 +242,13 @@ int Run(const Options& o) {
       !PluginSettingsPaths(o.plugin, true).SettingsFilePath.empty())
     throw UsageError("/inst:" + tag + " gives the plugin no settings folder: it takes as an instance tag only a "
                      "character that can be a folder name of its own, and would run on its defaults");
-  if (!o.save_settings.empty()) CheckSettingsTarget(o.save_settings);
   if (!o.settings.empty() && o.private_run_parent == 0)
-    return RunWithPrivateSettings(ReadSettingsFile(o.settings), o.plugin, o.plugin_given);
+    return RunWithPrivateSettings(ReadWholeFile(o.settings, "settings file"), o.plugin, o.plugin_given);
+  // A target that cannot be written (read-only, denied, no such folder) is
+  // found now, with the system's reason, not after a tuning session; its
+  // temporary goes with a Ctrl+C like the output's.
+  std::optional<TemporaryFile> saved_settings;
+  if (!o.save_settings.empty()) saved_settings.emplace(o.save_settings, "saved settings file");
 
   const FileFormat in_format = ResolveFileFormat(o.in_format, o.input);
   std::unique_ptr<FrameSource> source =
@@ -374,13 +318,9 @@ int Run(const Options& o) {
     const std::string plugin_file = PluginTextToUtf8(paths.SettingsFilePath);
     if (!media::IdentifyFile(plugin_file).exists)
       throw SettingsFileError("the plugin left no settings file at '" + plugin_file + "'");
-    std::vector<uint8_t> bytes;
-    try {
-      bytes = ReadSettingsFile(plugin_file);
-    } catch (const SettingsFileError& error) {
-      throw SettingsFileError(std::string("the plugin's settings file: ") + error.what());
-    }
-    SaveSettingsFile(bytes, o.save_settings);
+    const std::vector<uint8_t> bytes = ReadWholeFile(plugin_file, "the plugin's settings file");
+    saved_settings->Write(bytes.data(), bytes.size());
+    saved_settings->Commit();
   }
   if (sink) {
     sink->Commit();

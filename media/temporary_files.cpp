@@ -29,13 +29,6 @@ std::vector<std::string>& Temporaries() {
 #ifdef _WIN32
 const intptr_t kNoHandle = reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
 
-std::wstring Wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 1), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), n);
-  return wide;
-}
-
 // The C library's words for the failures of writing a file, so that both
 // builds say "No space left on device".
 int ErrnoOf(DWORD code) {
@@ -63,7 +56,7 @@ unsigned long ProcessId() { return GetCurrentProcessId(); }
 // Shared for deletion, so that RemoveAllTemporaries can remove the file while
 // the writing thread still holds it open.
 intptr_t CreateExclusive(const std::string& path, int& error) {
-  HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+  HANDLE handle = CreateFileW(WideText(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) error = ErrnoOf(GetLastError());
   return reinterpret_cast<intptr_t>(handle);
@@ -88,11 +81,12 @@ int CloseHandleOf(intptr_t handle) {
 }
 
 // Windows refuses to replace a read-only file; Wine, run by root, does not.
-int TargetWritability(const std::string& target) {
-  const DWORD attributes = GetFileAttributesW(Wide(target).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EISDIR;
-  return attributes & FILE_ATTRIBUTE_READONLY ? EACCES : 0;
+// Empty when the target may be replaced, else the reason.
+std::string TargetRefusal(const std::string& target) {
+  const DWORD attributes = GetFileAttributesW(WideText(target).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
+  return attributes & FILE_ATTRIBUTE_READONLY ? ErrorText(EACCES) + " (the file is read-only)" : std::string();
 }
 #else
 constexpr intptr_t kNoHandle = -1;
@@ -120,11 +114,11 @@ int WriteAll(intptr_t fd, const uint8_t* bytes, size_t count) {
 int CloseHandleOf(intptr_t fd) { return close(static_cast<int>(fd)) == 0 ? 0 : errno; }
 
 // rename() would replace a read-only file without a word.
-int TargetWritability(const std::string& target) {
+std::string TargetRefusal(const std::string& target) {
   struct stat info{};
-  if (stat(target.c_str(), &info) != 0) return 0;
-  if (S_ISDIR(info.st_mode)) return EISDIR;
-  return access(target.c_str(), W_OK) == 0 ? 0 : errno;
+  if (stat(target.c_str(), &info) != 0) return {};
+  if (S_ISDIR(info.st_mode)) return "it is a folder";
+  return access(target.c_str(), W_OK) == 0 ? std::string() : ErrorText(errno);
 }
 #endif
 
@@ -174,9 +168,8 @@ void TemporaryFile::Fail(const std::string& reason) {
 }
 
 void TemporaryFile::CheckTargetIsWritable() {
-  const int error = TargetWritability(target_);
-  if (error == EISDIR) Fail("it is a folder");
-  if (error) Fail(ErrorText(error));
+  const std::string refusal = TargetRefusal(target_);
+  if (!refusal.empty()) Fail(refusal);
 }
 
 bool TemporaryFile::Close() {

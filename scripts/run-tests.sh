@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds both builds and runs every test: native unit tests (plain and under
 # AddressSanitizer/UBSan, and ThreadSanitizer for the thread stress tests),
-# the Windows-side tests of the real DLL under Wine, and a bounded fuzz run.
+# the Windows-side tests of the real DLL under Wine, and bounded fuzz runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

@@ -10,19 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "media/file_access.h"
 #include "media/frame_sink.h"
 #include "media/frame_source.h"
 #include "media/image_file.h"
 #include "media/whole_file.h"
 #include "support/plugin_loader.h"
+#include "support/started_program.h"
+#include "support/test_folder.h"
 
 namespace tev {
 namespace {
 
-struct HostRun {
-  DWORD exit_code = 0xFFFFFFFF;
-  std::string output;  // stdout and stderr together
-};
+using HostRun = testing::ProgramRun;
 
 std::string Le(uint32_t value, int bytes) {
   std::string out;
@@ -97,24 +97,12 @@ class HostFilesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     host_ = testing::WindowsPathFromEnv("TEV_HOST");
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    dir_ = std::string(temp) + "tev_host_files_test_" + std::to_string(GetCurrentProcessId()) + "\\";
-    CreateDirectoryA(dir_.c_str(), nullptr);
+    dir_ = testing::MakeTestFolder("tev_host_files_test_");
     Write("empty.ini", "");  // the plugin's defaults: frames pass unchanged
   }
 
   static void TearDownTestSuite() {
-    // Wide calls: some names are Cyrillic and CJK.
-    const std::wstring folder(dir_.begin(), dir_.end());  // the temp folder's name is ASCII
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do DeleteFileW((folder + found.cFileName).c_str());
-      while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
+    testing::RemoveFolderAndFiles(media::WideText(dir_));
   }
 
   static std::vector<std::string> FilesIn(const std::string& folder) {
@@ -142,27 +130,9 @@ class HostFilesTest : public ::testing::Test {
   static HostRun Run(const std::string& args) {
     // A log of its own per run: the finished child may still hold the last one.
     static int runs = 0;
-    const std::string log = dir_ + "run" + std::to_string(++runs) + ".log";
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    std::string command = "\"" + host_ + "\" --settings " + dir_ + "empty.ini " + args;
-    PROCESS_INFORMATION process{};
-    HostRun run;
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-      WaitForSingleObject(process.hProcess, 120000);
-      GetExitCodeProcess(process.hProcess, &run.exit_code);
-      CloseHandle(process.hProcess);
-      CloseHandle(process.hThread);
-    }
-    CloseHandle(out);
-    run.output = Read(log);
-    return run;
+    testing::StartedProgram started = testing::StartProgram(
+        "\"" + host_ + "\" --settings " + dir_ + "empty.ini " + args, dir_ + "run" + std::to_string(++runs) + ".log");
+    return testing::FinishProgram(started);
   }
 
   static std::string host_;

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "demo/test_card.h"
+#include "media/file_access.h"
 #include "media/frame_sink.h"
 #include "media/whole_file.h"
 #include "support/plugin_loader.h"
+#include "support/test_folder.h"
 
 namespace tev {
 namespace {
@@ -31,10 +33,7 @@ BOOL CALLBACK FindOwned(HWND window, LPARAM context) {
 }
 
 TEST(HostLiveView, ShowsTheDialogOverItsWindowAndShutsDownOnClose) {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, temp);
-  const std::string dir = std::string(temp) + "tev_host_gui_" + std::to_string(GetCurrentProcessId()) + "\\";
-  CreateDirectoryA(dir.c_str(), nullptr);
+  const std::string dir = testing::MakeTestFolder("tev_host_gui_");
   const demo::Canvas card = demo::MakeTestCard(160, 120, 0);
   {
     media::FrameSink sink(dir + "card.png", media::FileFormat::Image, {160, 120}, "");
@@ -76,10 +75,7 @@ TEST(HostLiveView, ShowsTheDialogOverItsWindowAndShutsDownOnClose) {
   const std::vector<uint8_t> bytes = media::ReadWholeFile(saved);
   const std::string text(bytes.begin(), bytes.end());
   EXPECT_NE(text.find("[31]\r\n"), std::string::npos) << text;
-  DeleteFileA(saved.c_str());
-  DeleteFileA((dir + "card.png").c_str());
-  DeleteFileA((dir + "empty.ini").c_str());
-  RemoveDirectoryA(dir.c_str());
+  testing::RemoveFolderAndFiles(media::WideText(dir));
 }
 
 }  // namespace

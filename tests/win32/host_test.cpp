@@ -20,7 +20,9 @@
 #include "media/whole_file.h"
 #include "media/file_access.h"
 #include "support/plugin_loader.h"
+#include "support/started_program.h"
 #include "support/store_in_users_folder.h"
+#include "support/test_folder.h"
 
 namespace tev {
 namespace {
@@ -28,10 +30,8 @@ namespace {
 using media::FrameSize;
 using media::PixelKind;
 
-struct HostRun {
-  DWORD exit_code = 0xFFFFFFFF;
-  std::string output;  // stdout and stderr together
-};
+using HostRun = testing::ProgramRun;
+using StartedHost = testing::StartedProgram;
 
 bool Exists(const std::string& path) { return media::IdentifyFile(path).exists; }
 
@@ -42,13 +42,6 @@ bool HasPartial(const std::string& target) {
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
   return true;
-}
-
-std::wstring Wide(const std::string& utf8) {
-  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0)), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
-  wide.pop_back();
-  return wide;
 }
 
 // Bytes of a file by UTF-8 path; "<missing>" when it cannot be read.
@@ -68,20 +61,11 @@ void Put(const std::string& path, const std::string& bytes) {
   ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.get()), bytes.size());
 }
 
-// A started tevhost.exe; its stdout and stderr go to a log file of its own.
-struct StartedHost {
-  PROCESS_INFORMATION process{};
-  std::string log;
-};
-
 class HostTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     host_ = testing::WindowsPathFromEnv("TEV_HOST");
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    dir_ = std::string(temp) + "tev_host_test_" + std::to_string(GetCurrentProcessId()) + "\\";
-    CreateDirectoryA(dir_.c_str(), nullptr);
+    dir_ = testing::MakeTestFolder("tev_host_test_");
 
     // A small card through the default channel; settings from the model alone.
     const demo::Canvas card = demo::MakeTestCard(kSize.width, kSize.height, 0);
@@ -103,15 +87,7 @@ class HostTest : public ::testing::Test {
   }
 
   static void TearDownTestSuite() {
-    const std::wstring dir = Wide(dir_);
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((dir + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do DeleteFileW((dir + found.cFileName).c_str());
-      while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(dir.c_str());
+    testing::RemoveFolderAndFiles(media::WideText(dir_));
   }
 
   static void Write(const std::string& name, const std::vector<uint8_t>& frame, PixelKind kind, PixelKind as,
@@ -122,36 +98,12 @@ class HostTest : public ::testing::Test {
     ASSERT_EQ(media::NativeKind(media::GuessFileFormat(name)), as);
   }
 
-  // Starts tevhost.exe with `args` (UTF-8, through the wide command line).
-  static StartedHost Start(const std::string& args, const std::string& log_name = "host.log", DWORD flags = 0) {
-    StartedHost started;
-    started.log = dir_ + log_name;
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileA(started.log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out;
-    startup.hStdError = out;
-    std::wstring command = Wide("\"" + host_ + "\" " + args);
-    CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &started.process);
-    CloseHandle(out);
-    return started;
+  // Starts tevhost.exe with `args`; its output goes to `log_name` in the test's folder.
+  static StartedHost Start(const std::string& args, const std::string& log_name = "host.log") {
+    return testing::StartProgram("\"" + host_ + "\" " + args, dir_ + log_name);
   }
 
-  static HostRun Finish(StartedHost& started) {
-    HostRun run;
-    if (started.process.hProcess) {
-      WaitForSingleObject(started.process.hProcess, 120000);
-      GetExitCodeProcess(started.process.hProcess, &run.exit_code);
-      CloseHandle(started.process.hProcess);
-      CloseHandle(started.process.hThread);
-    }
-    run.output = Bytes(started.log);
-    return run;
-  }
+  static HostRun Finish(StartedHost& started) { return testing::FinishProgram(started); }
 
   // Runs tevhost.exe with `args` and waits for it.
   static HostRun Run(const std::string& args) {
@@ -258,7 +210,7 @@ TEST_F(HostTest, BadInputsFailClearlyAndLeaveNoOutput) {
        "cannot read settings file"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --settings " + dir_ + " --out " + out, 1, "is a folder"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + out + " --save-settings " + dir_ + "readonly.ini", 1,
-       "'" + dir_ + "readonly.ini': the file is read-only"},
+       "'" + dir_ + "readonly.ini': Permission denied (the file is read-only)"},
       {"--in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + out + " --save-settings " + dir_ + "nowhere\\s.ini", 1,
        "'" + dir_ + "nowhere\\s.ini': No such file or directory"},
       {"/inst:. --in " + dir_ + "ghosted.yuy2 --size 240x192 --out " + out, 2, "/inst:. gives the plugin no settings"},
