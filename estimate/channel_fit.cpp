@@ -120,7 +120,7 @@ std::vector<StepSetting> CascadeSteps(int delay, double amplitude, int width, in
   if (shifts.empty()) return steps;
   double power = amplitude;
   for (int k = 0; k < std::min(max_steps, kStepCount); ++k) {
-    const long long pixels = static_cast<long long>(delay) << k;
+    const long long pixels = static_cast<long long>(delay) * (1LL << k);  // delays of both signs
     if (std::llabs(pixels) >= width) break;
     const int32_t level = LevelFor(k == 0 ? -power : power);
     if (level == 0) break;
