@@ -835,9 +835,14 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
       on = fitted_score;
       break;
     }
-  PluginSettings roomed = SettingsFor(frames[0], best.steps);
-  const double roomed_score = score(roomed);
-  if (roomed_score <= on) best = roomed, on = roomed_score;
+  // The refined steps may need other room than the fitted ones. The room
+  // is not the criterion's to choose: a lower contrast rounds small
+  // gradients away, which the criterion would take for a cleaner picture.
+  best = SettingsFor(frames[0], best.steps);
+  on = score(best);
+  PluginSettings bare = best;
+  bare.steps.clear();
+  const double reference = std::min(off, score(bare));
   result.score_off = off;
   result.score_on = on;
   if (trace) {
@@ -846,13 +851,13 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     for (const StepSetting& step : best.steps) std::fprintf(trace, " %d/%d", step.shift, step.level);
     std::fprintf(trace, "\n");
   }
-  if (!(on < off * (1 - kMinDrop))) {
+  if (!(on < reference * (1 - kMinDrop))) {
     result.score_on = off;
     return result;
   }
   result.settings = best;
   result.echoes = EchoesOf(h, options.max_echoes);
-  for (FoundEcho& echo : result.echoes) echo.confidence = 100 * (1 - on / off);
+  for (FoundEcho& echo : result.echoes) echo.confidence = 100 * (1 - on / reference);
   return result;
 }
 
