@@ -547,6 +547,320 @@ PluginSettings Refine(const Score& score, int width, PluginSettings best, double
   return best;
 }
 
+// ---- The sparse-gradient criterion ----
+// A natural picture's horizontal gradient is sparse and a ghost repeats every
+// edge, so the inverse filter g = 1 + sum c_k z^-k that makes the gradient of
+// g * y sparsest (least L1, Huber-smoothed near 0 so that noise and the
+// stages' rounding do not count) is close to the channel's inverse. The
+// criterion is convex in c: iteratively reweighted least squares solves it.
+
+// Below this gradient (levels) the criterion is quadratic: rounding and the
+// usual noise sit there.
+constexpr double kHuber = 2.0;
+// Settings must lower the criterion on lines the fit never saw by at least
+// this share of leaving the picture alone; a clean picture's own likenesses
+// stay below it.
+constexpr double kMinDrop = 0.012;
+// The coarse inverse's one-sided weight around a lag that makes it a candidate echo.
+constexpr double kMinWindow = 0.03;
+constexpr double kMinShare = 0.3;
+
+// Horizontal gradients of a set of lines.
+struct Gradients {
+  int n = 0;  // samples per line
+  std::vector<std::vector<float>> lines;
+};
+
+void AddGradients(const uint8_t* luma, int width, int line, Gradients& g) {
+  g.n = width - 1;
+  std::vector<float> d(g.n);
+  const uint8_t* row = luma + static_cast<size_t>(line) * width;
+  for (int x = 0; x < g.n; ++x) d[x] = static_cast<float>(row[x + 1]) - row[x];
+  g.lines.push_back(std::move(d));
+}
+
+double Huber(double r) {
+  const double a = std::fabs(r);
+  return a > kHuber ? a - kHuber / 2 : a * a / (2 * kHuber);
+}
+
+// Minimises the criterion over the taps at `lags` (lag > 0: a pixel before).
+// Returns the taps; `objective` gets the criterion at the minimum, `start` at c = 0.
+std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lags, int iterations,
+                                 double& objective, double& start) {
+  const int k = static_cast<int>(lags.size());
+  std::vector<double> c(k, 0.0);
+  objective = start = 0;
+  if (k == 0) return c;
+  const int low = std::max(0, *std::max_element(lags.begin(), lags.end()));
+  const int high = g.n + std::min(0, *std::min_element(lags.begin(), lags.end()));
+  if (high - low < 16) return c;
+  std::vector<double> m, b;
+  std::vector<float> v(k), acc_m(static_cast<size_t>(k) * k), acc_b(k);
+  for (int it = 0; it <= iterations; ++it) {
+    double total = 0;
+    m.assign(static_cast<size_t>(k) * k, 0.0);
+    b.assign(k, 0.0);
+    for (const std::vector<float>& d : g.lines) {
+      std::fill(acc_m.begin(), acc_m.end(), 0.0f);
+      std::fill(acc_b.begin(), acc_b.end(), 0.0f);
+      for (int x = low; x < high; ++x) {
+        double r = d[x];
+        for (int j = 0; j < k; ++j) {
+          v[j] = d[x - lags[j]];
+          r += c[j] * v[j];
+        }
+        total += Huber(r);
+        if (it == iterations) continue;
+        const float w = static_cast<float>(1.0 / std::max(std::fabs(r), kHuber));
+        const float wd = w * d[x];
+        for (int i = 0; i < k; ++i) {
+          const float wv = w * v[i];
+          float* row = &acc_m[static_cast<size_t>(i) * k];
+          for (int j = i; j < k; ++j) row[j] += wv * v[j];
+          acc_b[i] -= wd * v[i];
+        }
+      }
+      for (size_t i = 0; i < acc_m.size(); ++i) m[i] += acc_m[i];
+      for (int i = 0; i < k; ++i) b[i] += acc_b[i];
+    }
+    if (it == 0) start = total;
+    objective = total;
+    if (it == iterations) break;
+    double trace = 0;
+    for (int i = 0; i < k; ++i) trace += m[static_cast<size_t>(i) * k + i];
+    for (int i = 0; i < k; ++i) {
+      for (int j = 0; j < i; ++j) m[static_cast<size_t>(i) * k + j] = m[static_cast<size_t>(j) * k + i];
+      m[static_cast<size_t>(i) * k + i] += 1e-6 * trace / k;
+    }
+    std::vector<double> x = b;
+    if (!SolveSpd(m, x, k)) break;
+    c = x;
+  }
+  return c;
+}
+
+// The criterion on held-out lines of the first frame after the plugin's
+// stages, the correction's gain taken out (the steps' lag-0 tap is 1 already).
+class HeldOutScore {
+ public:
+  HeldOutScore(const LumaFrame& f, int step, int offset) : width_(f.width) {
+    for (int y = offset; y < f.height; y += step)
+      lines_.insert(lines_.end(), f.pixels.begin() + static_cast<ptrdiff_t>(y) * f.width,
+                    f.pixels.begin() + static_cast<ptrdiff_t>(y + 1) * f.width);
+    count_ = static_cast<int>(lines_.size() / width_);
+    clipped_ = Clipped(lines_);
+  }
+  static size_t Clipped(const std::vector<uint8_t>& plane) {
+    return static_cast<size_t>(std::count_if(plane.begin(), plane.end(), [](uint8_t v) { return v == 0 || v == 255; }));
+  }
+  double operator()(const PluginSettings& settings) const {
+    std::vector<uint8_t> plane = lines_;
+    double gain = 1;
+    if (settings.proc_enable) {
+      ProcessLumaPlane(plane.data(), width_, width_, count_, StagesOf(settings));
+      if (settings.corr_enable) gain = LumaMapFor(settings.brightness, settings.contrast).gain / 256.0;
+    }
+    // Clipping flattens the picture, which a sparsity measure would reward.
+    if (Clipped(plane) > clipped_ + plane.size() / 1000) return 1e30;
+    double l1 = 0;
+    for (int y = 0; y < count_; ++y) {
+      const uint8_t* row = &plane[static_cast<size_t>(y) * width_];
+      for (int x = 0; x + 1 < width_; ++x) {
+        const double d = (static_cast<double>(row[x + 1]) - row[x]) / gain;
+        l1 += Huber(d);
+      }
+    }
+    return l1 * gain;
+  }
+
+ private:
+  int width_, count_ = 0;
+  size_t clipped_ = 0;
+  std::vector<uint8_t> lines_;
+};
+
+// Echo peaks of a channel: the lag whose 5-tap neighbourhood holds the most,
+// strongest first.
+std::vector<FoundEcho> EchoesOf(const Response& h, int max_echoes) {
+  std::vector<FoundEcho> echoes;
+  Response rest = h;
+  for (int e = 0; e < max_echoes; ++e) {
+    int best = 0;
+    double best_sum = 0;
+    for (int lag = rest.first; lag <= rest.last(); ++lag) {
+      if (lag == 0) continue;
+      double s = 0;
+      for (int t = lag - 2; t <= lag + 2; ++t)
+        if (t != 0 && (t > 0) == (lag > 0)) s += rest.At(t);
+      if (std::fabs(s) > std::fabs(best_sum)) best_sum = s, best = lag;
+    }
+    if (std::fabs(best_sum) < 0.02) break;
+    FoundEcho echo;
+    echo.delay = best;
+    echo.amplitude = best_sum;
+    for (int t = best - 2; t <= best + 2; ++t) {
+      const double v = (t != 0 && (t > 0) == (best > 0)) ? rest.At(t) : 0.0;
+      echo.smear.push_back(v / best_sum);
+      if (t != 0) rest.Add(t, -rest.At(t));
+    }
+    while (echo.smear.size() > 1 && std::fabs(echo.smear.front()) < 0.05 && std::fabs(echo.smear.back()) < 0.05) {
+      echo.smear.erase(echo.smear.begin());
+      echo.smear.pop_back();
+    }
+    // Cascade terms of a stronger echo are not echoes of their own.
+    bool multiple = false;
+    for (const FoundEcho& other : echoes)
+      for (int m = 2; m <= 4; ++m) multiple |= std::abs(best - m * other.delay) <= 2;
+    if (!multiple) echoes.push_back(echo);
+  }
+  return echoes;
+}
+
+Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Geometry& g,
+                                  const EstimateOptions& options, Estimate result) {
+  std::FILE* trace = options.trace;
+  // Fit lines and held-out lines interleave: the settings are judged on lines
+  // the fit never saw, so a fit to one picture's accidents does not pass.
+  const int frames_used = static_cast<int>(frames.size());
+  const int fit_step = std::max(2, g.height * frames_used / 144);
+  Gradients coarse, fine;
+  int coarse_every = 0;
+  for (const LumaFrame& f : frames)
+    for (int y = 0; y < f.height; y += fit_step) {
+      AddGradients(f.pixels.data(), f.width, y, fine);
+      if (coarse_every++ % 4 == 0) AddGradients(f.pixels.data(), f.width, y, coarse);
+    }
+  // Every lag in the searched range, both signs, on few lines.
+  std::vector<int> all;
+  for (int lag = g.first_tap; lag <= g.last_tap; ++lag) {
+    all.push_back(lag);
+    all.push_back(-lag);
+  }
+  double coarse_j = 0, coarse_j0 = 0;
+  const std::vector<double> c0 = SolveInverse(coarse, all, 3, coarse_j, coarse_j0);
+  // The strongest windows of the coarse inverse.
+  std::vector<int> peaks;
+  // A ghost's inverse is one-sided; the picture's own likenesses (texture,
+  // soft edges) pull on a lag and its mirror alike, so only the excess over
+  // the mirror counts.
+  std::vector<double> window(all.size(), 0.0);
+  for (size_t i = 0; i < all.size(); ++i)
+    for (size_t j = 0; j < all.size(); ++j) {
+      if (std::abs(all[j] - all[i]) <= 2) window[i] += std::fabs(c0[j]);
+      if (std::abs(all[j] + all[i]) <= 2) window[i] -= std::fabs(c0[j]);
+    }
+  const int shortest_echo = std::max(3, static_cast<int>(std::lround(options.min_delay_percent / 100 * g.width)) - 1);
+  double first_window = 0;
+  for (int e = 0; e < options.max_echoes; ++e) {
+    size_t best = 0;
+    for (size_t i = 0; i < all.size(); ++i) {
+      bool near = false;
+      for (int p : peaks) near |= std::abs(all[i] - p) <= 6;
+      if (!near && window[i] > window[best]) best = i;
+      if (near && best == i) best = (i + 1) % all.size();
+    }
+    bool near = false;
+    for (int p : peaks) near |= std::abs(all[best] - p) <= 6;
+    if (near || window[best] < kMinWindow) break;
+    // Textures repeat at short distances, and a weaker echo beside a strong
+    // one is more often the picture than a path of its own.
+    const bool weak = !peaks.empty() && window[best] < kMinShare * first_window;
+    const bool textured = std::abs(all[best]) < kShortDelayShare * g.width && window[best] < 2 * kMinWindow;
+    if (std::abs(all[best]) < shortest_echo || weak || textured) {
+      window[best] = 0;
+      --e;
+      continue;
+    }
+    if (trace) std::fprintf(trace, "peak %d: %.3f\n", all[best], window[best]);
+    if (peaks.empty()) first_window = window[best];
+    peaks.push_back(all[best]);
+  }
+  if (trace) {
+    std::fprintf(trace, "coarse criterion %.4f of off; peaks", coarse_j / (coarse_j0 + 1e-30));
+    for (int p : peaks) std::fprintf(trace, " %d", p);
+    std::fprintf(trace, "\n");
+  }
+  if (peaks.empty()) return result;
+  // All taps around the peaks, their multiples and their sums.
+  std::vector<int> centres;
+  for (size_t i = 0; i < peaks.size(); ++i) {
+    for (int m = 1; m <= 3; ++m) centres.push_back(m * peaks[i]);
+    for (size_t j = i + 1; j < peaks.size(); ++j) centres.push_back(peaks[i] + peaks[j]);
+  }
+  std::vector<int> lags;
+  for (int centre : centres)
+    for (int lag = centre - 5; lag <= centre + 5; ++lag)
+      if (lag != 0 && std::abs(lag) < g.width / 3 && std::find(lags.begin(), lags.end(), lag) == lags.end())
+        lags.push_back(lag);
+  double fine_j = 0, fine_j0 = 0;
+  const std::vector<double> c = SolveInverse(fine, lags, 5, fine_j, fine_j0);
+  // To first order the channel is the inverse's taps around the echoes
+  // themselves, sign changed; the taps at multiples and sums are the
+  // inverse's own cascade, solved for only so that these come out exact.
+  // The fine taps place each echo better than the coarse ones.
+  for (int& p : peaks) {
+    int centre = p;
+    double strongest = 0;
+    for (size_t j = 0; j < lags.size(); ++j)
+      if (std::abs(lags[j] - p) <= 3 && std::fabs(c[j]) > strongest) strongest = std::fabs(c[j]), centre = lags[j];
+    p = centre;
+  }
+  Response h;
+  for (size_t j = 0; j < lags.size(); ++j)
+    for (int p : peaks)
+      if (std::abs(lags[j] - p) <= 2) {
+        if (std::fabs(c[j]) > 0.004) h.Add(lags[j], -c[j]);
+        break;
+      }
+  if (trace) {
+    std::fprintf(trace, "fine criterion %.4f of off; channel", fine_j / (fine_j0 + 1e-30));
+    for (int lag = h.first; lag <= h.last(); ++lag)
+      if (std::fabs(h.At(lag)) > 0.01) std::fprintf(trace, " %d:%+.3f", lag, h.At(lag));
+    std::fprintf(trace, "\n");
+  }
+  const HeldOutScore score(frames[0], fit_step, fit_step / 2);
+  const double off = score(result.settings);
+  PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
+  if (best.steps.empty()) return result;
+  double on = score(best);
+  const PluginSettings fitted = best;
+  const double fitted_score = on;
+  best = Refine(score, g.width, best, on);
+  // The refinement may only adjust: a level far from the measured channel's
+  // is the picture's own likeness being cancelled, not the ghost.
+  for (size_t i = 0; i < best.steps.size(); ++i)
+    if (std::abs(best.steps[i].level - fitted.steps[i].level) > std::max(4, std::abs(fitted.steps[i].level) / 2)) {
+      best = fitted;
+      on = fitted_score;
+      break;
+    }
+  // The refined steps may need other room than the fitted ones. The room
+  // is not the criterion's to choose: a lower contrast rounds small
+  // gradients away, which the criterion would take for a cleaner picture.
+  best = SettingsFor(frames[0], best.steps);
+  on = score(best);
+  PluginSettings bare = best;
+  bare.steps.clear();
+  const double reference = std::min(off, score(bare));
+  result.score_off = off;
+  result.score_on = on;
+  if (trace) {
+    std::fprintf(trace, "held-out criterion %.4f of off, brightness %d, contrast %d, steps", on / off, best.brightness,
+                 best.contrast);
+    for (const StepSetting& step : best.steps) std::fprintf(trace, " %d/%d", step.shift, step.level);
+    std::fprintf(trace, "\n");
+  }
+  if (!(on < reference * (1 - kMinDrop))) {
+    result.score_on = off;
+    return result;
+  }
+  result.settings = best;
+  result.echoes = EchoesOf(h, options.max_echoes);
+  for (FoundEcho& echo : result.echoes) echo.confidence = 100 * (1 - on / reference);
+  return result;
+}
+
 }  // namespace
 
 const char* EstimateStatusText(EstimateStatus status) {
@@ -692,8 +1006,11 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     clusters = kept;
   }
   if (!accepted) {
+    // The correlation test is sure when it finds an echo but misses many
+    // (smear, noise, smooth pictures); the sparse-gradient criterion gets a
+    // second look at what it left alone.
     result.score_on = result.score_off;
-    return result;
+    return EstimateBySparseGradient(frames, g, options, result);
   }
 
   result.settings = best;
