@@ -5,8 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
@@ -21,12 +19,14 @@
 #define TEV_ISATTY _isatty
 #define TEV_FILENO _fileno
 #else
-#include <sys/stat.h>
 #include <unistd.h>
 #define TEV_ISATTY isatty
 #define TEV_FILENO fileno
 #endif
 
+#include "media/file_access.h"
+#include "media/frame_format.h"
+#include "media/whole_file.h"
 #include "media/y4m_stream.h"
 #include "settings/settings_store.h"
 #include "tev/commands.h"
@@ -97,19 +97,17 @@ std::pair<int32_t, int32_t> ParsePair(const std::string& text, const char* what,
   return {a, b};
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  return !file.bad();
-}
-
 // The plugin's store, pointed at the user's file through its platform seam: the
 // same reader, [DEFAULT] and channel rules. It is never asked to save, and its
 // file operations could not write anyway.
 LumaStages StagesFromFile(const std::string& path, const std::optional<int64_t>& channel, bool quiet) {
   std::string content;
-  if (!ReadWholeFile(path, content)) throw OptionError{"cannot read settings file '" + path + "'"};
+  try {
+    const std::vector<uint8_t> bytes = media::ReadWholeFile(path, "settings file");
+    content.assign(bytes.begin(), bytes.end());
+  } catch (const media::FrameFileError& e) {
+    throw OptionError{e.what()};
+  }
   SettingsPlatform platform;
   platform.PathInputs = [] {
     SettingsPathInputs inputs;
@@ -168,18 +166,6 @@ LumaStages StagesInline(const std::vector<std::string>& steps, const std::option
     stages.settings.contrast = contrast;
   }
   return stages;
-}
-
-// Writing a file over the input being read would destroy it.
-bool SameFile(const std::string& a, const std::string& b) {
-#ifdef _WIN32
-  char full_a[4096], full_b[4096];
-  return _fullpath(full_a, a.c_str(), sizeof full_a) && _fullpath(full_b, b.c_str(), sizeof full_b) &&
-         _stricmp(full_a, full_b) == 0;
-#else
-  struct stat sa {}, sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-#endif
 }
 
 class Progress {
@@ -283,7 +269,7 @@ int RunFilter(int argc, char** argv) {
   if (in_path == "-") {
     in.file = stdin;
   } else {
-    in.file = std::fopen(in_path.c_str(), "rb");
+    in.file = media::OpenFile(in_path, "rb");
     in.owned = true;
     if (!in.file) return Fail("cannot open '" + in_path + "': " + std::strerror(errno), 1);
   }
@@ -295,8 +281,10 @@ int RunFilter(int argc, char** argv) {
   if (out_path == "-") {
     out.file = stdout;
   } else {
-    if (in_path != "-" && SameFile(in_path, out_path)) return Fail("--out is the input file", 1);
-    out.file = std::fopen(out_path.c_str(), "wb");
+    // Writing a file over the input being read would destroy it.
+    if (in_path != "-" && media::IdentifyFile(in_path).SameFileAs(media::IdentifyFile(out_path)))
+      return Fail("--out is the input file", 1);
+    out.file = media::OpenFile(out_path, "wb");
     out.owned = true;
     if (!out.file) return Fail("cannot create '" + out_path + "': " + std::strerror(errno), 1);
   }

@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <string>
+#include <vector>
+
+#include "media/file_access.h"
 #include "tev/commands.h"
 
 namespace {
@@ -15,7 +19,15 @@ const char kUsage[] =
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int raw_argc, char** raw_argv) {
+  // UTF-8 arguments on every system: on Windows argv loses names outside the
+  // ANSI code page, so every path option is read from the wide command line.
+  std::vector<std::string> args = tev::media::Utf8Arguments(raw_argc, raw_argv);
+  std::vector<char*> pointers;
+  for (std::string& arg : args) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  const int argc = static_cast<int>(args.size());
+  char** argv = pointers.data();
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
