@@ -210,7 +210,27 @@ std::string RunEstimateEval(const EstimateEvalOptions& options) {
                       klass, c.picture.c_str(), DescribeModel(c.model).c_str(), c.noise, reduction, before - with_fit,
                       gap);
       }
-      if (options.verbose) std::fputs(line, stdout), std::fflush(stdout);
+      if (options.verbose) {
+        std::fputs(line, stdout);
+        if (options.trace) {
+          auto describe = [](const estimate::PluginSettings& s) {
+            std::string text = "b" + std::to_string(s.brightness) + " c" + std::to_string(s.contrast);
+            for (const estimate::StepSetting& step : s.steps)
+              text += " " + std::to_string(step.shift) + "/" + std::to_string(step.level);
+            return text;
+          };
+          std::printf("  estimated: %s\n", found.settings.proc_enable ? describe(found.settings).c_str() : "off");
+          if (!c.model.echoes.empty()) {
+            estimate::PluginSettings fit;
+            fit.steps = FitSteps(c.model, kWidth);
+            const Headroom room = ChooseHeadroom(c.model, kWidth, fit.steps);
+            fit.brightness = room.brightness;
+            fit.contrast = room.contrast;
+            std::printf("  fitted:    %s\n", describe(fit).c_str());
+          }
+        }
+        std::fflush(stdout);
+      }
     }
   }
   std::string table =

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,6 +34,9 @@ constexpr double kMinOneSided = 0.3;
 constexpr double kShortDelayShare = 0.02;
 constexpr double kMinShortConsistency = 8.0;
 constexpr double kMinShortOneSided = 0.45;
+// Settings that raise the held-out sparse-gradient criterion by more than
+// this are refused.
+constexpr double kVetoRatio = 1.002;
 // Settings must leave at most this share of the ghost's correlation.
 constexpr double kWinShare = 0.8;
 // ... and at most this share of its one-sidedness.
@@ -561,6 +565,7 @@ constexpr double kHuber = 2.0;
 // this share of leaving the picture alone; a clean picture's own likenesses
 // stay below it.
 constexpr double kMinDrop = 0.012;
+constexpr double kMinSideGap = 0.008;
 // The coarse inverse's one-sided weight around a lag that makes it a candidate echo.
 constexpr double kMinWindow = 0.03;
 constexpr double kMinShare = 0.3;
@@ -680,6 +685,97 @@ class HeldOutScore {
   std::vector<uint8_t> lines_;
 };
 
+// The channel at `want` lags from its inverse filter 1 + sum c_j z^-lags_j:
+// H = 1 / G sampled finely enough that the response does not wrap.
+Response ChannelFromInverse(const std::vector<int>& lags, const std::vector<double>& c, const std::vector<int>& want) {
+  constexpr int kPoints = 2048;
+  std::vector<std::complex<double>> turn(kPoints), inverse(kPoints);
+  const double pi = std::acos(-1.0);
+  for (int i = 0; i < kPoints; ++i) turn[i] = std::polar(1.0, -2 * pi * i / kPoints);
+  auto at = [&](long long i) { return turn[static_cast<size_t>(((i % kPoints) + kPoints) % kPoints)]; };
+  for (int f = 0; f < kPoints; ++f) {
+    std::complex<double> g = 1;
+    for (size_t j = 0; j < lags.size(); ++j) g += c[j] * at(static_cast<long long>(f) * lags[j]);
+    inverse[f] = std::abs(g) > 1e-3 ? 1.0 / g : 0.0;
+  }
+  Response h;
+  for (int lag : want) {
+    if (lag == 0) continue;
+    std::complex<double> sum = 0;
+    for (int f = 0; f < kPoints; ++f) sum += inverse[f] * std::conj(at(static_cast<long long>(f) * lag));
+    h.Add(lag, sum.real() / kPoints);
+  }
+  return h;
+}
+
+// Lines for the sparse-gradient fit, every `step`-th line of every frame.
+int FitStep(const Geometry& g, int frames) { return std::max(2, g.height * frames / 144); }
+
+Gradients FitGradients(const std::vector<LumaFrame>& frames, int step, int every) {
+  Gradients out;
+  int n = 0;
+  for (const LumaFrame& f : frames)
+    for (int y = 0; y < f.height; y += step)
+      if (n++ % every == 0) AddGradients(f.pixels.data(), f.width, y, out);
+  return out;
+}
+
+// The inverse filter is solved on taps this far either side of each echo,
+// its multiples and its sums; the channel is kept only within a smear's
+// reach, since the outermost taps take up what the picture shares with its
+// neighbourhood.
+constexpr int kSolveHalf = 3;
+constexpr int kSmearHalf = 2;
+
+// The inverse filter on taps around the echoes (signed delays), their
+// multiples and their sums, and the channel it stands for around the echoes.
+Response FineChannel(const Gradients& fine, const std::vector<int>& peaks, int width, std::FILE* trace,
+                     int half = kSolveHalf, int keep = kSmearHalf) {
+  std::vector<int> centres;
+  for (size_t i = 0; i < peaks.size(); ++i) {
+    for (int m = 1; m <= 3; ++m) centres.push_back(m * peaks[i]);
+    for (size_t j = i + 1; j < peaks.size(); ++j) {
+      centres.push_back(peaks[i] + peaks[j]);
+      centres.push_back(peaks[i] - peaks[j]);
+    }
+  }
+  std::vector<int> lags;
+  for (int centre : centres)
+    for (int lag = centre - half; lag <= centre + half; ++lag)
+      if (lag != 0 && std::abs(lag) < width / 3 && std::find(lags.begin(), lags.end(), lag) == lags.end())
+        lags.push_back(lag);
+  double j = 0, j0 = 0;
+  const std::vector<double> c = SolveInverse(fine, lags, 5, j, j0);
+  std::vector<int> want;
+  for (int p : peaks)
+    for (int lag = p - keep; lag <= p + keep; ++lag)
+      if (lag != 0 && std::find(want.begin(), want.end(), lag) == want.end()) want.push_back(lag);
+  Response h = ChannelFromInverse(lags, c, want);
+  for (double& t : h.taps)
+    if (std::fabs(t) < 0.004 && &t != &h.taps[-h.first]) t = 0;
+  if (trace) {
+    std::fprintf(trace, "fine criterion %.4f of off; channel", j / (j0 + 1e-30));
+    for (int lag = h.first; lag <= h.last(); ++lag)
+      if (lag != 0 && std::fabs(h.At(lag)) > 0.004) std::fprintf(trace, " %d:%+.3f", lag, h.At(lag));
+    std::fprintf(trace, "\n");
+  }
+  return h;
+}
+
+// The steps that cancel the echo at `delay` and its cascade, moved to the
+// other side of the picture.
+PluginSettings MirrorSteps(PluginSettings settings, int delay, int width) {
+  for (StepSetting& step : settings.steps) {
+    const int pixels = PixelShift(step.shift, width);
+    for (int m = 1; m <= 4; ++m)
+      if (std::abs(pixels - m * delay) <= 2) {
+        step.shift = -step.shift;
+        break;
+      }
+  }
+  return settings;
+}
+
 // Echo peaks of a channel: the lag whose 5-tap neighbourhood holds the most,
 // strongest first.
 std::vector<FoundEcho> EchoesOf(const Response& h, int max_echoes) {
@@ -782,48 +878,37 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     std::fprintf(trace, "\n");
   }
   if (peaks.empty()) return result;
-  // All taps around the peaks, their multiples and their sums.
-  std::vector<int> centres;
-  for (size_t i = 0; i < peaks.size(); ++i) {
-    for (int m = 1; m <= 3; ++m) centres.push_back(m * peaks[i]);
-    for (size_t j = i + 1; j < peaks.size(); ++j) centres.push_back(peaks[i] + peaks[j]);
-  }
-  std::vector<int> lags;
-  for (int centre : centres)
-    for (int lag = centre - 5; lag <= centre + 5; ++lag)
-      if (lag != 0 && std::abs(lag) < g.width / 3 && std::find(lags.begin(), lags.end(), lag) == lags.end())
-        lags.push_back(lag);
-  double fine_j = 0, fine_j0 = 0;
-  const std::vector<double> c = SolveInverse(fine, lags, 5, fine_j, fine_j0);
-  // To first order the channel is the inverse's taps around the echoes
-  // themselves, sign changed; the taps at multiples and sums are the
-  // inverse's own cascade, solved for only so that these come out exact.
-  // The fine taps place each echo better than the coarse ones.
+  // The fine fit places each echo better than the coarse one.
+  Response h = FineChannel(fine, peaks, g.width, nullptr, 4, 2);
   for (int& p : peaks) {
     int centre = p;
-    double strongest = 0;
-    for (size_t j = 0; j < lags.size(); ++j)
-      if (std::abs(lags[j] - p) <= 3 && std::fabs(c[j]) > strongest) strongest = std::fabs(c[j]), centre = lags[j];
+    for (int lag = p - 3; lag <= p + 3; ++lag)
+      if (lag != 0 && std::fabs(h.At(lag)) > std::fabs(h.At(centre))) centre = lag;
     p = centre;
   }
-  Response h;
-  for (size_t j = 0; j < lags.size(); ++j)
-    for (int p : peaks)
-      if (std::abs(lags[j] - p) <= 2) {
-        if (std::fabs(c[j]) > 0.004) h.Add(lags[j], -c[j]);
-        break;
-      }
-  if (trace) {
-    std::fprintf(trace, "fine criterion %.4f of off; channel", fine_j / (fine_j0 + 1e-30));
-    for (int lag = h.first; lag <= h.last(); ++lag)
-      if (std::fabs(h.At(lag)) > 0.01) std::fprintf(trace, " %d:%+.3f", lag, h.At(lag));
-    std::fprintf(trace, "\n");
-  }
+  h = FineChannel(fine, peaks, g.width, trace);
   const HeldOutScore score(frames[0], fit_step, fit_step / 2);
   const double off = score(result.settings);
   PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
   if (best.steps.empty()) return result;
   double on = score(best);
+  // On a smooth picture the criterion may take a ghost before the picture
+  // for one after it: the other side of each echo is tried on the picture.
+  bool flipped = false;
+  for (int& p : peaks) {
+    const double mirrored = score(MirrorSteps(best, p, g.width));
+    if (trace) std::fprintf(trace, "echo %d: held-out %.5f, other side %.5f\n", p, on, mirrored);
+    if (mirrored < on) {
+      p = -p;
+      flipped = true;
+    }
+  }
+  if (flipped) {
+    h = FineChannel(fine, peaks, g.width, trace);
+    best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
+    if (best.steps.empty()) return result;
+    on = score(best);
+  }
   const PluginSettings fitted = best;
   const double fitted_score = on;
   best = Refine(score, g.width, best, on);
@@ -851,7 +936,14 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     for (const StepSetting& step : best.steps) std::fprintf(trace, " %d/%d", step.shift, step.level);
     std::fprintf(trace, "\n");
   }
-  if (!(on < reference * (1 - kMinDrop))) {
+  PluginSettings mirrored = best;
+  for (int p : peaks) mirrored = MirrorSteps(mirrored, p, g.width);
+  const double other_side = score(mirrored);
+  if (trace) std::fprintf(trace, "gate: on/reference %.4f, other side/on %.4f\n", on / reference, other_side / on);
+  // A small drop passes when the echoes are plainly one-sided: the same
+  // steps on the other side of the picture do clearly worse. A clean
+  // picture's likenesses look the same from both sides.
+  if (!(on < reference * (1 - kMinDrop)) && !(on < reference && other_side > on * (1 + kMinSideGap))) {
     result.score_on = off;
     return result;
   }
@@ -938,6 +1030,9 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
                                 }),
                  clusters.end());
   if (static_cast<int>(clusters.size()) > options.max_echoes) clusters.resize(options.max_echoes);
+  const int fit_step = FitStep(g, static_cast<int>(frames.size()));
+  const Gradients fine = FitGradients(frames, fit_step, 1);
+  const HeldOutScore held_out(frames[0], fit_step, fit_step / 2);
   auto settle = [&](const std::vector<Cluster>& set, double& off, double& on) {
     const Scorer second_order(frames, whitener, ScoreLags(set, g.width / 2), baseline, options.score_frames);
     const std::vector<int> side_lags = ScoreLags(set, g.width / 2);
@@ -954,24 +1049,36 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       return (second_order(settings) / second_off + side(settings) / side_off) / 2;
     };
     off = score(result.settings);
-    Response h;
-    for (const Cluster& c : set)
+    // Two candidates: the cluster's taps refined against this criterion,
+    // and the channel measured on the sparse-gradient criterion around the
+    // same echoes. The first is steadier on busy pictures, the second
+    // shapes a smeared echo better; lines neither saw choose.
+    Response clustered;
+    std::vector<int> signed_peaks;
+    for (const Cluster& c : set) {
+      signed_peaks.push_back(c.pre ? -c.peak : c.peak);
       for (int t = 0; t < 5; ++t)
-        if (c.taps[t] != 0) h.Add(c.pre ? -(c.peak + t - 2) : c.peak + t - 2, c.taps[t]);
-    PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
-    if (best.steps.empty()) return best;
-    on = score(best);
-    best = Refine(score, g.width, best, on);
+        if (c.taps[t] != 0) clustered.Add(c.pre ? -(c.peak + t - 2) : c.peak + t - 2, c.taps[t]);
+    }
+    PluginSettings refined = SettingsFor(frames[0], FitSteps(clustered, g.width, kStepCount));
+    if (refined.steps.empty()) return refined;
+    on = score(refined);
+    refined = Refine(score, g.width, refined, on);
     // The refined steps may need other room than the fitted ones.
-    PluginSettings roomed = SettingsFor(frames[0], best.steps);
+    const PluginSettings roomed = SettingsFor(frames[0], refined.steps);
     const double roomed_score = score(roomed);
     if (roomed_score <= on) {
-      best = roomed;
+      refined = roomed;
       on = roomed_score;
     }
+    const PluginSettings measured =
+        SettingsFor(frames[0], FitSteps(FineChannel(fine, signed_peaks, g.width, trace), g.width, kStepCount));
+    const bool take_measured = !measured.steps.empty() && held_out(measured) < held_out(refined);
+    const PluginSettings& best = take_measured ? measured : refined;
+    if (take_measured) on = score(measured);
     if (trace) {
-      std::fprintf(trace, "criterion %.6f (off %.6f), brightness %d, contrast %d, steps", on, off, best.brightness,
-                   best.contrast);
+      std::fprintf(trace, "criterion %.6f (off %.6f), %s, brightness %d, contrast %d, steps", on, off,
+                   take_measured ? "measured" : "refined", best.brightness, best.contrast);
       for (const StepSetting& step : best.steps) std::fprintf(trace, " %d/%d", step.shift, step.level);
       std::fprintf(trace, "\n");
     }
@@ -1004,6 +1111,29 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     result.score_off = off;
     result.score_on = on;
     clusters = kept;
+  }
+  if (accepted) {
+    // The last word is the sparse-gradient criterion on lines no estimate
+    // saw: settings that raise it cancel something other than the ghost.
+    // With several echoes, one of them may be the picture's own likeness.
+    PluginSettings off_settings;
+    off_settings.proc_enable = false;
+    const double off = held_out(off_settings);
+    double ratio = held_out(best) / off;
+    if (trace) std::fprintf(trace, "held-out ratio %.4f\n", ratio);
+    if (ratio > 1 && clusters.size() > 1) {
+      const std::vector<Cluster> all = clusters;
+      for (size_t i = 0; i < all.size(); ++i) {
+        std::vector<Cluster> fewer = all;
+        fewer.erase(fewer.begin() + static_cast<ptrdiff_t>(i));
+        double o = 0, n = 0;
+        const PluginSettings candidate = settle(fewer, o, n);
+        const double r = candidate.steps.empty() ? 1e30 : held_out(candidate) / off;
+        if (trace) std::fprintf(trace, "without %d px: held-out ratio %.4f\n", all[i].peak, r);
+        if (r < ratio) ratio = r, best = candidate, clusters = fewer;
+      }
+    }
+    accepted = ratio <= kVetoRatio;
   }
   if (!accepted) {
     // The correlation test is sure when it finds an echo but misses many
