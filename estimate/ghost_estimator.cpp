@@ -813,20 +813,13 @@ std::vector<FoundEcho> EchoesOf(const Response& h, int max_echoes) {
   return echoes;
 }
 
+// `fine` holds the fit's lines (every `fit_step`-th) and `score` judges on
+// the lines between them.
 Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Geometry& g,
-                                  const EstimateOptions& options, Estimate result) {
+                                  const EstimateOptions& options, int fit_step, const Gradients& fine,
+                                  const HeldOutScore& score, Estimate result) {
   std::FILE* trace = options.trace;
-  // Fit lines and held-out lines interleave: the settings are judged on lines
-  // the fit never saw, so a fit to one picture's accidents does not pass.
-  const int frames_used = static_cast<int>(frames.size());
-  const int fit_step = std::max(2, g.height * frames_used / 144);
-  Gradients coarse, fine;
-  int coarse_every = 0;
-  for (const LumaFrame& f : frames)
-    for (int y = 0; y < f.height; y += fit_step) {
-      AddGradients(f.pixels.data(), f.width, y, fine);
-      if (coarse_every++ % 4 == 0) AddGradients(f.pixels.data(), f.width, y, coarse);
-    }
+  const Gradients coarse = FitGradients(frames, fit_step, 4);
   // Every lag in the searched range, both signs, on few lines.
   std::vector<int> all;
   for (int lag = g.first_tap; lag <= g.last_tap; ++lag) {
@@ -887,7 +880,6 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     p = centre;
   }
   h = FineChannel(fine, peaks, g.width, trace);
-  const HeldOutScore score(frames[0], fit_step, fit_step / 2);
   const double off = score(result.settings);
   PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
   if (best.steps.empty()) return result;
@@ -1030,6 +1022,8 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
                                 }),
                  clusters.end());
   if (static_cast<int>(clusters.size()) > options.max_echoes) clusters.resize(options.max_echoes);
+  // Fit lines and held-out lines interleave: settings are judged on lines
+  // no fit saw, so a fit to one picture's accidents does not pass.
   const int fit_step = FitStep(g, static_cast<int>(frames.size()));
   const Gradients fine = FitGradients(frames, fit_step, 1);
   const HeldOutScore held_out(frames[0], fit_step, fit_step / 2);
@@ -1140,7 +1134,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     // (smear, noise, smooth pictures); the sparse-gradient criterion gets a
     // second look at what it left alone.
     result.score_on = result.score_off;
-    return EstimateBySparseGradient(frames, g, options, result);
+    return EstimateBySparseGradient(frames, g, options, fit_step, fine, held_out, result);
   }
 
   result.settings = best;
