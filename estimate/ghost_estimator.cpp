@@ -566,6 +566,10 @@ constexpr double kHuber = 2.0;
 // stay below it.
 constexpr double kMinDrop = 0.012;
 constexpr double kMinSideGap = 0.008;
+// An echo at a short delay must lower it by this much on its own.
+constexpr double kMinShortDrop = 0.04;
+// Held-out lines are judged in groups of this many neighbours.
+constexpr int kHeldOutGroup = 3;
 // The coarse inverse's one-sided weight around a lag that makes it a candidate echo.
 constexpr double kMinWindow = 0.03;
 constexpr double kMinShare = 0.3;
@@ -649,10 +653,13 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
 // stages, the correction's gain taken out (the steps' lag-0 tap is 1 already).
 class HeldOutScore {
  public:
-  HeldOutScore(const LumaFrame& f, int step, int offset) : width_(f.width) {
-    for (int y = offset; y < f.height; y += step)
-      lines_.insert(lines_.end(), f.pixels.begin() + static_cast<ptrdiff_t>(y) * f.width,
-                    f.pixels.begin() + static_cast<ptrdiff_t>(y + 1) * f.width);
+  // Groups of `group` neighbouring lines around every `step`-th line from
+  // `offset`; a group's gradients are averaged before they are judged.
+  HeldOutScore(const LumaFrame& f, int step, int offset, int group = 1) : width_(f.width), group_(group) {
+    for (int y = offset - group / 2; y + group <= f.height; y += step)
+      if (y >= 0)
+        lines_.insert(lines_.end(), f.pixels.begin() + static_cast<ptrdiff_t>(y) * f.width,
+                      f.pixels.begin() + static_cast<ptrdiff_t>(y + group) * f.width);
     count_ = static_cast<int>(lines_.size() / width_);
     clipped_ = Clipped(lines_);
   }
@@ -668,19 +675,50 @@ class HeldOutScore {
     }
     // Clipping flattens the picture, which a sparsity measure would reward.
     if (Clipped(plane) > clipped_ + plane.size() / 1000) return 1e30;
-    double l1 = 0;
-    for (int y = 0; y < count_; ++y) {
-      const uint8_t* row = &plane[static_cast<size_t>(y) * width_];
-      for (int x = 0; x + 1 < width_; ++x) {
-        const double d = (static_cast<double>(row[x + 1]) - row[x]) / gain;
-        l1 += Huber(d);
+    std::vector<double> values(plane.size());
+    for (size_t i = 0; i < plane.size(); ++i) values[i] = plane[i] / gain;
+    return Judge(values) * gain;
+  }
+  // The same criterion on the steps in exact arithmetic, without the
+  // correction: candidates that need different room compare on the ghost
+  // they leave, not on what the 8-bit rounding of their room takes away.
+  double Exact(const PluginSettings& settings) const {
+    std::vector<double> plane(lines_.begin(), lines_.end()), next(width_);
+    if (settings.proc_enable)
+      for (int y = 0; y < count_; ++y) {
+        double* line = &plane[static_cast<size_t>(y) * width_];
+        for (const StepSetting& step : settings.steps) {
+          const int s = PixelShift(step.shift, width_);
+          const double g = StepGain(step.level);
+          for (int x = 0; x < width_; ++x) {
+            const int from = x - s;
+            next[x] = line[x] + (from >= 0 && from < width_ ? g * line[from] : 0.0);
+          }
+          std::copy(next.begin(), next.end(), line);
+        }
       }
-    }
-    return l1 * gain;
+    return Judge(plane);
   }
 
  private:
-  int width_, count_ = 0;
+  // Averaging a group's gradients keeps a ghost's edges, which run down the
+  // picture, and lowers the noise and fine texture, which do not.
+  double Judge(const std::vector<double>& plane) const {
+    double l1 = 0;
+    const double scale = 1.0 / group_;
+    for (int y = 0; y + group_ <= count_; y += group_)
+      for (int x = 0; x + 1 < width_; ++x) {
+        double d = 0;
+        for (int k = 0; k < group_; ++k) {
+          const double* row = &plane[static_cast<size_t>(y + k) * width_];
+          d += row[x + 1] - row[x];
+        }
+        l1 += Huber(d * scale);
+      }
+    return l1;
+  }
+
+  int width_, group_, count_ = 0;
   size_t clipped_ = 0;
   std::vector<uint8_t> lines_;
 };
@@ -813,6 +851,25 @@ std::vector<FoundEcho> EchoesOf(const Response& h, int max_echoes) {
   return echoes;
 }
 
+// A measured channel a receiver could have: no echo above kMaxEcho and not
+// much more in all of them together. A picture's own smoothness can pull the
+// sparse-gradient inverse towards a blur on both sides, whose steps would
+// flatten the picture.
+constexpr double kMaxEcho = 0.6;
+constexpr double kMaxEchoes = 1.2;
+bool Plausible(const Response& h) {
+  double total = 0;
+  for (int lag = h.first; lag <= h.last(); ++lag) {
+    if (lag == 0) continue;
+    total += std::fabs(h.At(lag));
+    double window = 0;
+    for (int t = lag - 2; t <= lag + 2; ++t)
+      if (t != 0 && (t > 0) == (lag > 0)) window += h.At(t);
+    if (std::fabs(window) > kMaxEcho) return false;
+  }
+  return total <= kMaxEchoes;
+}
+
 // `fine` holds the fit's lines (every `fit_step`-th) and `score` judges on
 // the lines between them.
 Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Geometry& g,
@@ -875,11 +932,14 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   Response h = FineChannel(fine, peaks, g.width, nullptr, 4, 2);
   for (int& p : peaks) {
     int centre = p;
+    // Not below the shortest echo: the picture's own texture lives there.
     for (int lag = p - 3; lag <= p + 3; ++lag)
-      if (lag != 0 && std::fabs(h.At(lag)) > std::fabs(h.At(centre))) centre = lag;
+      if (std::abs(lag) >= shortest_echo && (lag > 0) == (p > 0) && std::fabs(h.At(lag)) > std::fabs(h.At(centre)))
+        centre = lag;
     p = centre;
   }
   h = FineChannel(fine, peaks, g.width, trace);
+  if (!Plausible(h)) return result;
   const double off = score(result.settings);
   PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
   if (best.steps.empty()) return result;
@@ -897,13 +957,21 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   }
   if (flipped) {
     h = FineChannel(fine, peaks, g.width, trace);
+    if (!Plausible(h)) return result;
     best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
     if (best.steps.empty()) return result;
     on = score(best);
   }
   const PluginSettings fitted = best;
   const double fitted_score = on;
-  best = Refine(score, g.width, best, on);
+  // Refined in exact arithmetic, for the reason the candidates are compared
+  // in it; the plugin's own stages judge the result below.
+  {
+    auto exact = [&](const PluginSettings& s) { return score.Exact(s); };
+    double e = exact(best);
+    best = Refine(exact, g.width, best, e);
+    on = score(best);
+  }
   // The refinement may only adjust: a level far from the measured channel's
   // is the picture's own likeness being cancelled, not the ghost.
   for (size_t i = 0; i < best.steps.size(); ++i)
@@ -935,7 +1003,13 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   // A small drop passes when the echoes are plainly one-sided: the same
   // steps on the other side of the picture do clearly worse. A clean
   // picture's likenesses look the same from both sides.
-  if (!(on < reference * (1 - kMinDrop)) && !(on < reference && other_side > on * (1 + kMinSideGap))) {
+  // Blinds, fabric and ripples repeat at short distances, on one side as
+  // often as the other: an echo there must stand out on its own.
+  bool short_delay = false;
+  for (int p : peaks) short_delay |= std::abs(p) < kShortDelayShare * g.width;
+  const bool passes = short_delay ? on < reference * (1 - kMinShortDrop)
+                                  : on < reference * (1 - kMinDrop) || (on < reference && other_side > on * (1 + kMinSideGap));
+  if (!passes) {
     result.score_on = off;
     return result;
   }
@@ -1026,7 +1100,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   // no fit saw, so a fit to one picture's accidents does not pass.
   const int fit_step = FitStep(g, static_cast<int>(frames.size()));
   const Gradients fine = FitGradients(frames, fit_step, 1);
-  const HeldOutScore held_out(frames[0], fit_step, fit_step / 2);
+  const HeldOutScore held_out(frames[0], fit_step, fit_step / 2, std::min(kHeldOutGroup, fit_step - 1));
   auto settle = [&](const std::vector<Cluster>& set, double& off, double& on) {
     const Scorer second_order(frames, whitener, ScoreLags(set, g.width / 2), baseline, options.score_frames);
     const std::vector<int> side_lags = ScoreLags(set, g.width / 2);
@@ -1065,9 +1139,11 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       refined = roomed;
       on = roomed_score;
     }
-    const PluginSettings measured =
-        SettingsFor(frames[0], FitSteps(FineChannel(fine, signed_peaks, g.width, trace), g.width, kStepCount));
-    const bool take_measured = !measured.steps.empty() && held_out(measured) < held_out(refined);
+    const Response measured_channel = FineChannel(fine, signed_peaks, g.width, trace);
+    const PluginSettings measured = Plausible(measured_channel)
+                                        ? SettingsFor(frames[0], FitSteps(measured_channel, g.width, kStepCount))
+                                        : PluginSettings{};
+    const bool take_measured = !measured.steps.empty() && held_out.Exact(measured) < held_out.Exact(refined);
     const PluginSettings& best = take_measured ? measured : refined;
     if (take_measured) on = score(measured);
     if (trace) {
