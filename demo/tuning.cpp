@@ -39,4 +39,13 @@ Headroom ChooseHeadroom(const ChannelModel& model, int width, const std::vector<
   return estimate::ChooseHeadroom(estimate::ModelSpans(ModelResponse(model, width), agc.gain, agc.offset, width, steps));
 }
 
+PluginSettings FittedSettings(const ChannelModel& model, int width) {
+  PluginSettings fit;
+  fit.steps = FitSteps(model, width);
+  const Headroom room = ChooseHeadroom(model, width, fit.steps);
+  fit.brightness = room.brightness;
+  fit.contrast = room.contrast;
+  return fit;
+}
+
 }  // namespace tev::demo

@@ -24,5 +24,7 @@ std::vector<StepSetting> FitSteps(const ChannelModel& model, int width, int max_
 double PredictedResidualDb(const ChannelModel& model, int width, const std::vector<StepSetting>& steps);
 // Room for the steps for every picture through the model and its gain control.
 Headroom ChooseHeadroom(const ChannelModel& model, int width, const std::vector<StepSetting>& steps);
+// The fitted steps with that room: the settings a user who knew the channel would set.
+PluginSettings FittedSettings(const ChannelModel& model, int width);
 
 }  // namespace tev::demo

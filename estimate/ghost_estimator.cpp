@@ -366,6 +366,14 @@ void TestCluster(const Whitened& wh, Cluster& c) {
   c.pre = c.asymmetry < 0;
 }
 
+// One step in exact arithmetic: out = in + gain * in shifted by `shift` pixels.
+void StepLine(const double* in, double* out, int width, int shift, double gain) {
+  for (int x = 0; x < width; ++x) {
+    const int from = x - shift;
+    out[x] = in[x] + (from >= 0 && from < width ? gain * in[from] : 0.0);
+  }
+}
+
 // The range of each stage's output on the picture, for the headroom.
 std::vector<StageSpan> PictureSpans(const LumaFrame& f, const std::vector<StepSetting>& steps) {
   std::vector<StageSpan> spans(steps.size(), StageSpan{1e9, -1e9, 1});
@@ -379,11 +387,8 @@ std::vector<StageSpan> PictureSpans(const LumaFrame& f, const std::vector<StepSe
     const uint8_t* row = &f.pixels[static_cast<size_t>(y) * f.width];
     for (int x = 0; x < f.width; ++x) line[x] = row[x];
     for (size_t i = 0; i < steps.size(); ++i) {
-      const int s = PixelShift(steps[i].shift, f.width);
-      const double g = StepGain(steps[i].level);
+      StepLine(line.data(), next.data(), f.width, PixelShift(steps[i].shift, f.width), StepGain(steps[i].level));
       for (int x = 0; x < f.width; ++x) {
-        const int from = x - s;
-        next[x] = line[x] + (from >= 0 && from < f.width ? g * line[from] : 0.0);
         spans[i].low = std::min(spans[i].low, next[x]);
         spans[i].high = std::max(spans[i].high, next[x]);
       }
@@ -688,12 +693,7 @@ class HeldOutScore {
       for (int y = 0; y < count_; ++y) {
         double* line = &plane[static_cast<size_t>(y) * width_];
         for (const StepSetting& step : settings.steps) {
-          const int s = PixelShift(step.shift, width_);
-          const double g = StepGain(step.level);
-          for (int x = 0; x < width_; ++x) {
-            const int from = x - s;
-            next[x] = line[x] + (from >= 0 && from < width_ ? g * line[from] : 0.0);
-          }
+          StepLine(line, next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
           std::copy(next.begin(), next.end(), line);
         }
       }
@@ -963,21 +963,16 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     on = score(best);
   }
   const PluginSettings fitted = best;
-  const double fitted_score = on;
   // Refined in exact arithmetic, for the reason the candidates are compared
   // in it; the plugin's own stages judge the result below.
-  {
-    auto exact = [&](const PluginSettings& s) { return score.Exact(s); };
-    double e = exact(best);
-    best = Refine(exact, g.width, best, e);
-    on = score(best);
-  }
+  auto exact = [&](const PluginSettings& s) { return score.Exact(s); };
+  double exact_score = exact(best);
+  best = Refine(exact, g.width, best, exact_score);
   // The refinement may only adjust: a level far from the measured channel's
   // is the picture's own likeness being cancelled, not the ghost.
   for (size_t i = 0; i < best.steps.size(); ++i)
     if (std::abs(best.steps[i].level - fitted.steps[i].level) > std::max(4, std::abs(fitted.steps[i].level) / 2)) {
       best = fitted;
-      on = fitted_score;
       break;
     }
   // The refined steps may need other room than the fitted ones. The room
@@ -1102,8 +1097,8 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   const Gradients fine = FitGradients(frames, fit_step, 1);
   const HeldOutScore held_out(frames[0], fit_step, fit_step / 2, std::min(kHeldOutGroup, fit_step - 1));
   auto settle = [&](const std::vector<Cluster>& set, double& off, double& on) {
-    const Scorer second_order(frames, whitener, ScoreLags(set, g.width / 2), baseline, options.score_frames);
     const std::vector<int> side_lags = ScoreLags(set, g.width / 2);
+    const Scorer second_order(frames, whitener, side_lags, baseline, options.score_frames);
     auto side = [&](const PluginSettings& settings) {
       double e = 0;
       for (double m : SideMoments(frames, settings, whitener, side_lags, options.score_frames)) e += m * m;

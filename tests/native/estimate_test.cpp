@@ -96,11 +96,7 @@ TEST(GhostEstimator, SmearedEchoesComeNearTheChannelAwareFit) {
     const demo::ChannelModel& model = c.model;
     SCOPED_TRACE(demo::DescribeModel(model));
     const std::vector<uint8_t> ghosted = demo::ApplyChannel(model, clean, kWidth, kHeight);
-    PluginSettings fit;
-    fit.steps = demo::FitSteps(model, kWidth);
-    const Headroom room = demo::ChooseHeadroom(model, kWidth, fit.steps);
-    fit.brightness = room.brightness;
-    fit.contrast = room.contrast;
+    const PluginSettings fit = demo::FittedSettings(model, kWidth);
     const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
     const double before = demo::MeasureAgainstClean(clean, ghosted).ghost_db;
     const double fitted = before - demo::MeasureAgainstClean(clean, processed(ghosted, fit)).ghost_db;
