@@ -163,13 +163,16 @@ std::string RunEstimateEval(const EstimateEvalOptions& options) {
       Case c = RandomCase(klass, rng);
       const Picture& picture = pictures[(n + rng() % pictures.size()) % pictures.size()];
       c.picture = picture.name;
+      // Each case's noise has its own seed, so that a run of one class
+      // sees the same cases as the full run.
+      std::mt19937 noise_rng(static_cast<unsigned>(rng()));
       if (!options.only_class.empty() && options.only_class != klass) continue;
       std::vector<uint8_t> ghost = picture.yuy2;
       if (!c.model.echoes.empty()) ApplyChannelYuy2(c.model, ghost, kWidth, kHeight);
       if (c.noise > 0) {
         std::normal_distribution<double> noise(0, c.noise);
         for (size_t i = 0; i < ghost.size(); i += 2)
-          ghost[i] = static_cast<uint8_t>(std::clamp(std::lround(ghost[i] + noise(rng)), 0L, 255L));
+          ghost[i] = static_cast<uint8_t>(std::clamp(std::lround(ghost[i] + noise(noise_rng)), 0L, 255L));
       }
       const std::vector<uint8_t> clean = EvenBytes(picture.yuy2), received = EvenBytes(ghost);
       estimate::LumaFrame frame{kWidth, kHeight, received};
