@@ -429,18 +429,16 @@ std::vector<double> SideMoments(const std::vector<LumaFrame>& frames, const Plug
   std::vector<double> moments(lags.size(), 0.0);
   double m2 = 0;
   const int n = wh.samples;
+  // u v (u^2 - v^2) = u^3 v - u v^3: two cross products with the cubed line.
+  std::vector<float> cube(n);
   for (int y = 0; y < wh.lines; ++y) {
     const float* w = wh.Line(y);
-    for (int x = 0; x < n; ++x) m2 += static_cast<double>(w[x]) * w[x];
-    for (size_t i = 0; i < lags.size(); ++i) {
-      const int k = lags[i];
-      double sum = 0;
-      for (int x = 0; x + k < n; ++x) {
-        const double u = w[x], v = w[x + k];
-        sum += u * v * (u * u - v * v);
-      }
-      moments[i] += sum;
+    for (int x = 0; x < n; ++x) {
+      m2 += static_cast<double>(w[x]) * w[x];
+      cube[x] = w[x] * w[x] * w[x];
     }
+    for (size_t i = 0; i < lags.size(); ++i)
+      moments[i] += CrossProduct(cube.data(), w, n, lags[i], 0, n) - CrossProduct(w, cube.data(), n, lags[i], 0, n);
   }
   const double samples = static_cast<double>(wh.lines) * n;
   m2 /= samples;
@@ -630,6 +628,10 @@ constexpr int kHeldOutGroup = 3;
 // The coarse inverse's one-sided weight around a lag that makes it a candidate echo.
 constexpr double kMinWindow = 0.03;
 constexpr double kMinShare = 0.3;
+// Beside echoes already found, a further one needs this share of the
+// strongest one's window, and must lower the held-out criterion by this much.
+constexpr double kMinExtraShare = 0.15;
+constexpr double kMinExtraDrop = 0.002;
 
 // Horizontal gradients of a set of lines.
 struct Gradients {
@@ -719,6 +721,13 @@ class HeldOutScore {
                       f.pixels.begin() + static_cast<ptrdiff_t>(y + group) * f.width);
     count_ = static_cast<int>(lines_.size() / width_);
     clipped_ = Clipped(lines_);
+    // The steps are linear and the same on every line, so in exact
+    // arithmetic a group's sum goes through them as one line.
+    groups_ = count_ / group_;
+    sums_.assign(static_cast<size_t>(groups_) * width_, 0.0);
+    for (int y = 0; y < groups_ * group_; ++y)
+      for (int x = 0; x < width_; ++x)
+        sums_[static_cast<size_t>(y / group_) * width_ + x] += lines_[static_cast<size_t>(y) * width_ + x];
   }
   static size_t Clipped(const std::vector<uint8_t>& plane) {
     return static_cast<size_t>(std::count_if(plane.begin(), plane.end(), [](uint8_t v) { return v == 0 || v == 255; }));
@@ -740,16 +749,19 @@ class HeldOutScore {
   // correction: candidates that need different room compare on the ghost
   // they leave, not on what the 8-bit rounding of their room takes away.
   double Exact(const PluginSettings& settings) const {
-    std::vector<double> plane(lines_.begin(), lines_.end()), next(width_);
-    if (settings.proc_enable)
-      for (int y = 0; y < count_; ++y) {
-        double* line = &plane[static_cast<size_t>(y) * width_];
+    std::vector<double> line(width_), next(width_);
+    const double scale = 1.0 / group_;
+    double l1 = 0;
+    for (int y = 0; y < groups_; ++y) {
+      std::copy_n(&sums_[static_cast<size_t>(y) * width_], width_, line.begin());
+      if (settings.proc_enable)
         for (const StepSetting& step : settings.steps) {
-          StepLine(line, next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
-          std::copy(next.begin(), next.end(), line);
+          StepLine(line.data(), next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
+          line.swap(next);
         }
-      }
-    return Judge(plane);
+      for (int x = 0; x + 1 < width_; ++x) l1 += Huber((line[x + 1] - line[x]) * scale);
+    }
+    return l1;
   }
 
  private:
@@ -770,9 +782,10 @@ class HeldOutScore {
     return l1;
   }
 
-  int width_, group_, count_ = 0;
+  int width_, group_, count_ = 0, groups_ = 0;
   size_t clipped_ = 0;
   std::vector<uint8_t> lines_;
+  std::vector<double> sums_;  // each group's lines summed
 };
 
 // The chosen settings polished on every line of the picture in groups (the
@@ -935,12 +948,12 @@ bool Plausible(const Response& h) {
   return total <= kMaxEchoes;
 }
 
-// `fine` holds the fit's lines (every `fit_step`-th) and `score` judges on
-// the lines between them.
-Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Geometry& g,
-                                  const EstimateOptions& options, int fit_step, const Gradients& fine,
-                                  const HeldOutScore& score, Estimate result) {
-  std::FILE* trace = options.trace;
+// Echo delays (signed) from a coarse sparse-gradient inverse over every lag
+// in the searched range, strongest first. Delays near `known` echoes, their
+// multiples and their sums and differences are not looked at: those are the
+// known echoes' own cascade.
+std::vector<int> CoarsePeaks(const std::vector<LumaFrame>& frames, const Geometry& g, const EstimateOptions& options,
+                             int fit_step, const std::vector<int>& known, std::FILE* trace) {
   const Gradients coarse = FitGradients(frames, fit_step, 4);
   // Every lag in the searched range, both signs, on few lines.
   std::vector<int> all;
@@ -963,7 +976,26 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     }
   const int shortest_echo = std::max(3, static_cast<int>(std::lround(options.min_delay_percent / 100 * g.width)) - 1);
   double first_window = 0;
-  for (int e = 0; e < options.max_echoes; ++e) {
+  std::vector<int> cascade;
+  for (size_t a = 0; a < known.size(); ++a) {
+    for (int m = 1; m <= 3; ++m) cascade.push_back(m * known[a]);
+    for (size_t b = a + 1; b < known.size(); ++b) {
+      cascade.push_back(known[a] + known[b]);
+      cascade.push_back(known[a] - known[b]);
+    }
+  }
+  for (size_t i = 0; i < all.size(); ++i) {
+    for (int k : known)
+      if (std::abs(all[i] - k) <= 2) first_window = std::max(first_window, window[i]);
+    for (int k : cascade)
+      if (std::abs(all[i] - k) <= 4) window[i] = 0;
+    // At half a known delay, an echo cannot be told from the known echo's
+    // difference with it.
+    for (int k : known)
+      if (std::abs(2 * all[i] - k) <= 4) window[i] = 0;
+  }
+  const double share = known.empty() ? kMinShare : kMinExtraShare;
+  for (int e = 0; e < options.max_echoes - static_cast<int>(known.size()); ++e) {
     size_t best = 0;
     for (size_t i = 0; i < all.size(); ++i) {
       bool near = false;
@@ -976,7 +1008,7 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     if (near || window[best] < kMinWindow) break;
     // Textures repeat at short distances, and a weaker echo beside a strong
     // one is more often the picture than a path of its own.
-    const bool weak = !peaks.empty() && window[best] < kMinShare * first_window;
+    const bool weak = first_window > 0 && window[best] < share * first_window;
     const bool textured = std::abs(all[best]) < kShortDelayShare * g.width && window[best] < 2 * kMinWindow;
     if (std::abs(all[best]) < shortest_echo || weak || textured) {
       window[best] = 0;
@@ -984,7 +1016,7 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
       continue;
     }
     if (trace) std::fprintf(trace, "peak %d: %.3f\n", all[best], window[best]);
-    if (peaks.empty()) first_window = window[best];
+    if (peaks.empty() && known.empty()) first_window = window[best];
     peaks.push_back(all[best]);
   }
   if (trace) {
@@ -992,7 +1024,18 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     for (int p : peaks) std::fprintf(trace, " %d", p);
     std::fprintf(trace, "\n");
   }
+  return peaks;
+}
+
+// `fine` holds the fit's lines (every `fit_step`-th) and `score` judges on
+// the lines between them.
+Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Geometry& g,
+                                  const EstimateOptions& options, int fit_step, const Gradients& fine,
+                                  const HeldOutScore& score, Estimate result) {
+  std::FILE* trace = options.trace;
+  std::vector<int> peaks = CoarsePeaks(frames, g, options, fit_step, {}, trace);
   if (peaks.empty()) return result;
+  const int shortest_echo = std::max(3, static_cast<int>(std::lround(options.min_delay_percent / 100 * g.width)) - 1);
   // The fine fit places each echo better than the coarse one.
   Response h = FineChannel(fine, peaks, g.width, nullptr, 4, 2);
   for (int& p : peaks) {
@@ -1274,6 +1317,47 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     return EstimateBySparseGradient(frames, g, options, fit_step, fine, held_out, result);
   }
 
+  // The correlation test finds the clearest echoes and may miss a weaker
+  // one; the sparse-gradient criterion looks for more, each measured
+  // together with those found.
+  std::vector<int> known;
+  for (const Cluster& c : clusters) known.push_back(c.pre ? -c.peak : c.peak);
+  std::vector<FoundEcho> extra_echoes;
+  if (static_cast<int>(known.size()) < options.max_echoes) {
+    const Response alone = FineChannel(fine, known, g.width, nullptr);
+    const PluginSettings measured =
+        Plausible(alone) ? SettingsFor(frames[0], FitSteps(alone, g.width, kStepCount)) : PluginSettings{};
+    double base = measured.steps.empty() ? 1e30 : held_out.Exact(measured);
+    double best_exact = held_out.Exact(best);
+    double best_8bit = held_out(best);
+    for (int p : CoarsePeaks(frames, g, options, fit_step, known, trace)) {
+      std::vector<int> trial = known;
+      trial.push_back(p);
+      const Response h = FineChannel(fine, trial, g.width, trace);
+      if (!Plausible(h)) continue;
+      const PluginSettings candidate = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
+      if (candidate.steps.empty()) continue;
+      const double e = held_out.Exact(candidate), e_8bit = held_out(candidate);
+      const double other_side = held_out.Exact(MirrorSteps(candidate, p, g.width));
+      if (trace)
+        std::fprintf(trace, "extra echo %d: held-out %.5f against %.5f alone and %.5f chosen, other side %.5f\n", p, e,
+                     base, best_exact, other_side);
+      // It must beat the known echoes measured alone and the chosen
+      // settings, be one-sided, and hold through the plugin's stages.
+      if (!(e < base * (1 - kMinExtraDrop) && e < best_exact && other_side > e * (1 + kMinSideGap) &&
+            e_8bit < best_8bit))
+        continue;
+      for (const FoundEcho& echo : EchoesOf(h, options.max_echoes))
+        if (std::abs(echo.delay - p) <= kSmearHalf) {
+          extra_echoes.push_back(echo);
+          extra_echoes.back().confidence = 100 * (1 - e / base);
+        }
+      best = candidate;
+      best_exact = base = e;
+      best_8bit = e_8bit;
+      known = trial;
+    }
+  }
   best = PolishOnPicture(frames[0], best, held_out);
   result.settings = best;
   for (const Cluster& c : clusters) {
@@ -1299,6 +1383,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     if (near) echo.amplitude = cancelled;
     result.echoes.push_back(echo);
   }
+  result.echoes.insert(result.echoes.end(), extra_echoes.begin(), extra_echoes.end());
   return result;
 }
 
