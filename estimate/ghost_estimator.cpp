@@ -621,8 +621,10 @@ constexpr double kHuber = 2.0;
 // stay below it.
 constexpr double kMinDrop = 0.012;
 constexpr double kMinSideGap = 0.008;
-// An echo at a short delay must lower it by this much on its own.
+// An echo at a short delay must lower it by this much on its own, or by
+// kMinDrop with its other side this much worse.
 constexpr double kMinShortDrop = 0.04;
+constexpr double kMinShortSideGap = 0.03;
 // Held-out lines are judged in groups of this many neighbours.
 constexpr int kHeldOutGroup = 3;
 // The coarse inverse's one-sided weight around a lag that makes it a candidate echo.
@@ -1110,8 +1112,11 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   // often as the other: an echo there must stand out on its own.
   bool short_delay = false;
   for (int p : peaks) short_delay |= std::abs(p) < kShortDelayShare * g.width;
-  const bool passes = short_delay ? on < reference * (1 - kMinShortDrop)
-                                  : on < reference * (1 - kMinDrop) || (on < reference && other_side > on * (1 + kMinSideGap));
+  // A short echo that stands out less passes when it is plainly one-sided.
+  const bool passes =
+      short_delay ? on < reference * (1 - kMinShortDrop) ||
+                        (on < reference * (1 - kMinDrop) && other_side > on * (1 + kMinShortSideGap))
+                  : on < reference * (1 - kMinDrop) || (on < reference && other_side > on * (1 + kMinSideGap));
   if (!passes) {
     result.score_on = off;
     return result;
