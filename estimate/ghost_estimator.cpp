@@ -719,7 +719,10 @@ class HeldOutScore {
  public:
   // Groups of `group` neighbouring lines around every `step`-th line from
   // `offset`; a group's gradients are averaged before they are judged.
-  HeldOutScore(const LumaFrame& f, int step, int offset, int group = 1) : width_(f.width), group_(group) {
+  // With `power` below 1 the exact criterion rewards gradients gathered in
+  // one place over the same total spread out (see PolishOnPicture).
+  HeldOutScore(const LumaFrame& f, int step, int offset, int group = 1, double power = 1)
+      : width_(f.width), group_(group), power_(power) {
     for (int y = offset - group / 2; y + group <= f.height; y += step)
       if (y >= 0)
         lines_.insert(lines_.end(), f.pixels.begin() + static_cast<ptrdiff_t>(y) * f.width,
@@ -764,7 +767,10 @@ class HeldOutScore {
           StepLine(line.data(), next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
           line.swap(next);
         }
-      for (int x = 0; x + 1 < width_; ++x) l1 += Huber((line[x + 1] - line[x]) * scale);
+      if (power_ == 1)
+        for (int x = 0; x + 1 < width_; ++x) l1 += Huber((line[x + 1] - line[x]) * scale);
+      else
+        for (int x = 0; x + 1 < width_; ++x) l1 += std::pow(Huber((line[x + 1] - line[x]) * scale) + 1, power_);
     }
     return l1;
   }
@@ -787,7 +793,9 @@ class HeldOutScore {
     return l1;
   }
 
-  int width_, group_, count_ = 0, groups_ = 0;
+  int width_, group_;
+  double power_;
+  int count_ = 0, groups_ = 0;
   size_t clipped_ = 0;
   std::vector<uint8_t> lines_;
   std::vector<double> sums_;  // each group's lines summed
@@ -795,9 +803,13 @@ class HeldOutScore {
 
 // The chosen settings polished on every line of the picture in groups (the
 // whole picture says a level more surely than the held-out lines alone);
-// the plugin's own stages on the held-out lines keep their veto.
+// the plugin's own stages on the held-out lines keep their veto. The sum of
+// gradients is blind to a ghost on a soft ramp (a ramp plus its shifted copy
+// rises by the same total); a concave penalty is not, and places the level
+// of an echo on soft pictures better.
+constexpr double kPolishPower = 0.5;
 PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen, const HeldOutScore& held_out) {
-  const HeldOutScore whole(f, kHeldOutGroup, kHeldOutGroup / 2, kHeldOutGroup);
+  const HeldOutScore whole(f, kHeldOutGroup, kHeldOutGroup / 2, kHeldOutGroup, kPolishPower);
   PluginSettings polished = Polish([&](const PluginSettings& s) { return whole.Exact(s); }, f.width, chosen);
   if (polished.steps.empty()) return chosen;
   polished = SettingsFor(f, polished.steps);
