@@ -132,6 +132,33 @@ TEST(GhostEstimator, NeverMakesAGhostedPictureWorse) {
   }
 }
 
+// Echoes the correlation test sees but cannot confirm: a short one (12 px),
+// and the weaker of two.
+TEST(GhostEstimator, FindsEchoesTheCorrelationTestLeavesUnconfirmed) {
+  struct Case {
+    const char* photo;
+    demo::ChannelModel model;
+  };
+  const std::string folder = "/usr/share/backgrounds/mate/nature/";
+  for (const Case& c : {Case{"Garden.jpg", {{{1.64, 0.09}}, 1}},
+                        Case{"YellowFlower.jpg", {{{-5.81, 0.14}, {-3.29, -0.10}}, 3}}}) {
+    const std::string path = folder + c.photo;
+    if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
+    SCOPED_TRACE(c.photo + (" " + demo::DescribeModel(c.model)));
+    const std::vector<uint8_t> yuy2 = demo::PhotoFrame(path);
+    std::vector<uint8_t> clean(yuy2.size() / 2);
+    for (size_t i = 0; i < clean.size(); ++i) clean[i] = yuy2[2 * i];
+    const std::vector<uint8_t> ghosted = demo::ApplyChannel(c.model, clean, kWidth, kHeight);
+    auto reduction = [&](const PluginSettings& settings) {
+      std::vector<uint8_t> processed = ghosted;
+      if (settings.proc_enable) ProcessLumaPlane(processed.data(), kWidth, kWidth, kHeight, StagesOf(settings));
+      return demo::MeasureAgainstClean(clean, ghosted).ghost_db - demo::MeasureAgainstClean(clean, processed).ghost_db;
+    };
+    const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
+    EXPECT_GT(reduction(found.settings), reduction(demo::FittedSettings(c.model, kWidth)) - 3);
+  }
+}
+
 TEST(GhostEstimator, LeavesGhostFreePicturesAlone) {
   std::vector<std::vector<uint8_t>> pictures{CardLuma()};
   if (fs::exists(kPhoto)) pictures.push_back(PhotoLuma());
