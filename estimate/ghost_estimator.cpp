@@ -719,10 +719,11 @@ class HeldOutScore {
  public:
   // Groups of `group` neighbouring lines around every `step`-th line from
   // `offset`; a group's gradients are averaged before they are judged.
-  // With `power` below 1 the exact criterion rewards gradients gathered in
-  // one place over the same total spread out (see PolishOnPicture).
-  HeldOutScore(const LumaFrame& f, int step, int offset, int group = 1, double power = 1)
-      : width_(f.width), group_(group), power_(power) {
+  // `concave`: the exact criterion sums sqrt(1 + Huber), which rewards
+  // gradients gathered in one place over the same total spread out (see
+  // PolishOnPicture).
+  HeldOutScore(const LumaFrame& f, int step, int offset, int group = 1, bool concave = false)
+      : width_(f.width), group_(group), concave_(concave) {
     for (int y = offset - group / 2; y + group <= f.height; y += step)
       if (y >= 0)
         lines_.insert(lines_.end(), f.pixels.begin() + static_cast<ptrdiff_t>(y) * f.width,
@@ -767,10 +768,10 @@ class HeldOutScore {
           StepLine(line.data(), next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
           line.swap(next);
         }
-      if (power_ == 1)
+      if (!concave_)
         for (int x = 0; x + 1 < width_; ++x) l1 += Huber((line[x + 1] - line[x]) * scale);
       else
-        for (int x = 0; x + 1 < width_; ++x) l1 += std::pow(Huber((line[x + 1] - line[x]) * scale) + 1, power_);
+        for (int x = 0; x + 1 < width_; ++x) l1 += std::sqrt(Huber((line[x + 1] - line[x]) * scale) + 1);
     }
     return l1;
   }
@@ -794,7 +795,7 @@ class HeldOutScore {
   }
 
   int width_, group_;
-  double power_;
+  bool concave_;
   int count_ = 0, groups_ = 0;
   size_t clipped_ = 0;
   std::vector<uint8_t> lines_;
@@ -807,9 +808,8 @@ class HeldOutScore {
 // gradients is blind to a ghost on a soft ramp (a ramp plus its shifted copy
 // rises by the same total); a concave penalty is not, and places the level
 // of an echo on soft pictures better.
-constexpr double kPolishPower = 0.5;
 PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen, const HeldOutScore& held_out) {
-  const HeldOutScore whole(f, kHeldOutGroup, kHeldOutGroup / 2, kHeldOutGroup, kPolishPower);
+  const HeldOutScore whole(f, kHeldOutGroup, kHeldOutGroup / 2, kHeldOutGroup, true);
   PluginSettings polished = Polish([&](const PluginSettings& s) { return whole.Exact(s); }, f.width, chosen);
   if (polished.steps.empty()) return chosen;
   polished = SettingsFor(f, polished.steps);
