@@ -967,8 +967,8 @@ bool Plausible(const Response& h) {
 
 // Echo delays (signed) from a coarse sparse-gradient inverse over every lag
 // in the searched range, strongest first. Delays near `known` echoes, their
-// multiples and their sums and differences are not looked at: those are the
-// known echoes' own cascade.
+// multiples, their sums and differences and half their delays are not looked
+// at: those are the known echoes' own cascade.
 std::vector<int> CoarsePeaks(const std::vector<LumaFrame>& frames, const Geometry& g, const EstimateOptions& options,
                              int fit_step, const std::vector<int>& known, std::FILE* trace) {
   const Gradients coarse = FitGradients(frames, fit_step, 4);
@@ -1127,13 +1127,12 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
   // A small drop passes when the echoes are plainly one-sided: the same
   // steps on the other side of the picture do clearly worse. A clean
   // picture's likenesses look the same from both sides.
-  // Blinds, fabric and ripples repeat at short distances, on one side as
-  // often as the other: an echo there must stand out on its own.
+  // Blinds, fabric and ripples repeat at short distances: an echo there
+  // must stand out on its own or be very plainly one-sided, and one the
+  // correlation test could not confirm must be the latter (the slats of a
+  // blind lowered the criterion by 3 % there, but looked alike from both sides).
   bool short_delay = false;
   for (int p : peaks) short_delay |= std::abs(p) < kShortDelayShare * g.width;
-  // A short echo that stands out less passes when it is plainly one-sided.
-  // A short echo the correlation test could not confirm must always be
-  // plainly one-sided: the slats of a blind lowered the criterion by 3 % there.
   const bool one_sided = on < reference * (1 - kMinDrop) && other_side > on * (1 + kMinShortSideGap);
   result.passes = short_delay ? one_sided || (!hinted && on < reference * (1 - kMinShortDrop))
                               : on < reference * (1 - kMinDrop) || (on < reference && other_side > on * (1 + kMinSideGap));
