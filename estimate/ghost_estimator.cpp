@@ -514,16 +514,19 @@ std::vector<int> ScoreLags(const std::vector<Cluster>& clusters, int limit) {
   return lags;
 }
 
+// The nearest Shift setting in `direction` that moves the step by a pixel
+// (`setting` itself when none does).
+int32_t NeighbourShift(int32_t setting, int direction, int width) {
+  const int pixels = PixelShift(setting, width);
+  for (int32_t s = setting + direction; std::abs(s) <= 1000; s += direction)
+    if (PixelShift(s, width) != pixels) return s;
+  return setting;
+}
+
 // Steps near `best` through the real stages: each level by one, each shift
 // by a pixel, each step left out, kept when the criterion falls.
 template <typename Score>
 PluginSettings Refine(const Score& score, int width, PluginSettings best, double& best_score) {
-  auto shift_setting = [&](int32_t setting, int direction) {
-    const int pixels = PixelShift(setting, width);
-    for (int32_t s = setting + direction; std::abs(s) <= 1000; s += direction)
-      if (PixelShift(s, width) != pixels) return s;
-    return setting;
-  };
   auto try_step = [&](size_t i, StepSetting v) {
     if (v.level == 0 || std::abs(v.level) > 100 || PixelShift(v.shift, width) == 0) return false;
     PluginSettings candidate = best;
@@ -548,7 +551,7 @@ PluginSettings Refine(const Score& score, int width, PluginSettings best, double
         }
       }
       for (int direction : {-1, 1}) {
-        const int32_t s = shift_setting(best.steps[i].shift, direction);
+        const int32_t s = NeighbourShift(best.steps[i].shift, direction, width);
         if (s != best.steps[i].shift) changed |= try_step(i, {s, best.steps[i].level});
       }
     }
@@ -565,12 +568,6 @@ PluginSettings Refine(const Score& score, int width, PluginSettings best, double
 template <typename Score>
 PluginSettings Polish(const Score& score, int width, PluginSettings best) {
   double best_score = score(best);
-  auto shift_setting = [&](int32_t setting, int direction) {
-    const int pixels = PixelShift(setting, width);
-    for (int32_t s = setting + direction; std::abs(s) <= 1000; s += direction)
-      if (PixelShift(s, width) != pixels) return s;
-    return setting;
-  };
   auto take = [&](const PluginSettings& candidate) {
     const double value = score(candidate);
     if (!(value < best_score * (1 - 1e-6))) return false;
@@ -599,7 +596,7 @@ PluginSettings Polish(const Score& score, int width, PluginSettings best) {
       }
       for (int direction : {-1, 1}) {
         candidate = best;
-        candidate.steps[i].shift = shift_setting(best.steps[i].shift, direction);
+        candidate.steps[i].shift = NeighbourShift(best.steps[i].shift, direction, width);
         if (std::abs(PixelShift(candidate.steps[i].shift, width) - PixelShift(origin[i].shift, width)) > 1) continue;
         if (PixelShift(candidate.steps[i].shift, width) != 0) changed |= take(candidate);
       }
@@ -860,20 +857,26 @@ Gradients FitGradients(const std::vector<LumaFrame>& frames, int step, int every
 constexpr int kSolveHalf = 3;
 constexpr int kSmearHalf = 2;
 
+// Where echoes (signed delays) and their cascade fall: each delay, its
+// multiples, and the sums and differences of two.
+std::vector<int> CascadeCentres(const std::vector<int>& delays) {
+  std::vector<int> centres;
+  for (size_t i = 0; i < delays.size(); ++i) {
+    for (int m = 1; m <= 3; ++m) centres.push_back(m * delays[i]);
+    for (size_t j = i + 1; j < delays.size(); ++j) {
+      centres.push_back(delays[i] + delays[j]);
+      centres.push_back(delays[i] - delays[j]);
+    }
+  }
+  return centres;
+}
+
 // The inverse filter on taps around the echoes (signed delays), their
 // multiples and their sums, and the channel it stands for around the echoes.
 Response FineChannel(const Gradients& fine, const std::vector<int>& peaks, int width, std::FILE* trace,
                      int half = kSolveHalf, int keep = kSmearHalf) {
-  std::vector<int> centres;
-  for (size_t i = 0; i < peaks.size(); ++i) {
-    for (int m = 1; m <= 3; ++m) centres.push_back(m * peaks[i]);
-    for (size_t j = i + 1; j < peaks.size(); ++j) {
-      centres.push_back(peaks[i] + peaks[j]);
-      centres.push_back(peaks[i] - peaks[j]);
-    }
-  }
   std::vector<int> lags;
-  for (int centre : centres)
+  for (int centre : CascadeCentres(peaks))
     for (int lag = centre - half; lag <= centre + half; ++lag)
       if (lag != 0 && std::abs(lag) < width / 3 && std::find(lags.begin(), lags.end(), lag) == lags.end())
         lags.push_back(lag);
@@ -965,6 +968,12 @@ bool Plausible(const Response& h) {
   return total <= kMaxEchoes;
 }
 
+// The shortest echo the second look takes; shorter ones are the picture's
+// own texture.
+int ShortestEcho(const Geometry& g, const EstimateOptions& options) {
+  return std::max(3, static_cast<int>(std::lround(options.min_delay_percent / 100 * g.width)) - 1);
+}
+
 // Echo delays (signed) from a coarse sparse-gradient inverse over every lag
 // in the searched range, strongest first. Delays near `known` echoes, their
 // multiples, their sums and differences and half their delays are not looked
@@ -991,16 +1000,9 @@ std::vector<int> CoarsePeaks(const std::vector<LumaFrame>& frames, const Geometr
       if (std::abs(all[j] - all[i]) <= 2) window[i] += std::fabs(c0[j]);
       if (std::abs(all[j] + all[i]) <= 2) window[i] -= std::fabs(c0[j]);
     }
-  const int shortest_echo = std::max(3, static_cast<int>(std::lround(options.min_delay_percent / 100 * g.width)) - 1);
+  const int shortest_echo = ShortestEcho(g, options);
   double first_window = 0;
-  std::vector<int> cascade;
-  for (size_t a = 0; a < known.size(); ++a) {
-    for (int m = 1; m <= 3; ++m) cascade.push_back(m * known[a]);
-    for (size_t b = a + 1; b < known.size(); ++b) {
-      cascade.push_back(known[a] + known[b]);
-      cascade.push_back(known[a] - known[b]);
-    }
-  }
+  const std::vector<int> cascade = CascadeCentres(known);
   for (size_t i = 0; i < all.size(); ++i) {
     for (int k : known)
       if (std::abs(all[i] - k) <= 2) first_window = std::max(first_window, window[i]);
@@ -1059,7 +1061,7 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
                        bool hinted) {
   std::FILE* trace = options.trace;
   SparseTry result;
-  const int shortest_echo = std::max(3, static_cast<int>(std::lround(options.min_delay_percent / 100 * g.width)) - 1);
+  const int shortest_echo = ShortestEcho(g, options);
   // The fine fit places each echo better than the coarse one.
   Response h = FineChannel(fine, peaks, g.width, nullptr, 4, 2);
   for (int& p : peaks) {

@@ -55,6 +55,23 @@ std::vector<uint8_t> PhotoLuma(const char* path = kPhoto) {
   return out;
 }
 
+// The photograph's luma area-averaged to 720x576, as the evaluation takes
+// it: nearest pixels hid a fault once.
+std::vector<uint8_t> EvalLuma(const std::string& path) {
+  const std::vector<uint8_t> yuy2 = demo::PhotoFrame(path);
+  std::vector<uint8_t> luma(yuy2.size() / 2);
+  for (size_t i = 0; i < luma.size(); ++i) luma[i] = yuy2[2 * i];
+  return luma;
+}
+
+// Ghost energy the settings take out of `ghosted`, in dB against `clean`.
+double Reduction(const std::vector<uint8_t>& clean, const std::vector<uint8_t>& ghosted,
+                 const PluginSettings& settings) {
+  std::vector<uint8_t> processed = ghosted;
+  if (settings.proc_enable) ProcessLumaPlane(processed.data(), kWidth, kWidth, kHeight, StagesOf(settings));
+  return demo::MeasureAgainstClean(clean, ghosted).ghost_db - demo::MeasureAgainstClean(clean, processed).ghost_db;
+}
+
 std::vector<uint8_t> CardLuma() {
   return media::FileFrameLuma(demo::MakeTestCard(kWidth, kHeight, 0).bgr, media::PixelKind::Bgr24, {kWidth, kHeight});
 }
@@ -83,10 +100,6 @@ TEST(GhostEstimator, FindsAKnownChannelOnANaturalPhotograph) {
 TEST(GhostEstimator, SmearedEchoesComeNearTheChannelAwareFit) {
   const char kWings[] = "/usr/share/backgrounds/mate/nature/TwoWings.jpg";
   if (!fs::exists(kPhoto) || !fs::exists(kWings)) GTEST_SKIP() << "photographs missing: run scripts/setup.sh";
-  auto processed = [](std::vector<uint8_t> luma, const PluginSettings& settings) {
-    if (settings.proc_enable) ProcessLumaPlane(luma.data(), kWidth, kWidth, kHeight, StagesOf(settings));
-    return luma;
-  };
   struct Case {
     std::vector<uint8_t> clean;
     demo::ChannelModel model;
@@ -96,12 +109,9 @@ TEST(GhostEstimator, SmearedEchoesComeNearTheChannelAwareFit) {
     const demo::ChannelModel& model = c.model;
     SCOPED_TRACE(demo::DescribeModel(model));
     const std::vector<uint8_t> ghosted = demo::ApplyChannel(model, clean, kWidth, kHeight);
-    const PluginSettings fit = demo::FittedSettings(model, kWidth);
     const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
-    const double before = demo::MeasureAgainstClean(clean, ghosted).ghost_db;
-    const double fitted = before - demo::MeasureAgainstClean(clean, processed(ghosted, fit)).ghost_db;
-    const double estimated = before - demo::MeasureAgainstClean(clean, processed(ghosted, found.settings)).ghost_db;
-    EXPECT_GT(estimated, fitted - 3);
+    EXPECT_GT(Reduction(clean, ghosted, found.settings),
+              Reduction(clean, ghosted, demo::FittedSettings(model, kWidth)) - 3);
   }
 }
 
@@ -117,17 +127,10 @@ TEST(GhostEstimator, NeverMakesAGhostedPictureWorse) {
     const std::string path = folder + c.photo;
     if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
     SCOPED_TRACE(c.photo + (" " + demo::DescribeModel(c.model)));
-    // Area-averaged as the evaluation takes them: nearest pixels hid the fault.
-    const std::vector<uint8_t> yuy2 = demo::PhotoFrame(path);
-    std::vector<uint8_t> clean(yuy2.size() / 2);
-    for (size_t i = 0; i < clean.size(); ++i) clean[i] = yuy2[2 * i];
+    const std::vector<uint8_t> clean = EvalLuma(path);
     const std::vector<uint8_t> ghosted = demo::ApplyChannel(c.model, clean, kWidth, kHeight);
     const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
-    std::vector<uint8_t> processed = ghosted;
-    if (found.settings.proc_enable)
-      ProcessLumaPlane(processed.data(), kWidth, kWidth, kHeight, StagesOf(found.settings));
-    EXPECT_GE(demo::MeasureAgainstClean(clean, ghosted).ghost_db - demo::MeasureAgainstClean(clean, processed).ghost_db,
-              0.0);
+    EXPECT_GE(Reduction(clean, ghosted, found.settings), 0.0);
     for (const StepSetting& step : found.settings.steps) EXPECT_LE(std::abs(step.level), 60);
   }
 }
@@ -145,17 +148,11 @@ TEST(GhostEstimator, FindsEchoesTheCorrelationTestLeavesUnconfirmed) {
     const std::string path = folder + c.photo;
     if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
     SCOPED_TRACE(c.photo + (" " + demo::DescribeModel(c.model)));
-    const std::vector<uint8_t> yuy2 = demo::PhotoFrame(path);
-    std::vector<uint8_t> clean(yuy2.size() / 2);
-    for (size_t i = 0; i < clean.size(); ++i) clean[i] = yuy2[2 * i];
+    const std::vector<uint8_t> clean = EvalLuma(path);
     const std::vector<uint8_t> ghosted = demo::ApplyChannel(c.model, clean, kWidth, kHeight);
-    auto reduction = [&](const PluginSettings& settings) {
-      std::vector<uint8_t> processed = ghosted;
-      if (settings.proc_enable) ProcessLumaPlane(processed.data(), kWidth, kWidth, kHeight, StagesOf(settings));
-      return demo::MeasureAgainstClean(clean, ghosted).ghost_db - demo::MeasureAgainstClean(clean, processed).ghost_db;
-    };
     const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
-    EXPECT_GT(reduction(found.settings), reduction(demo::FittedSettings(c.model, kWidth)) - 3);
+    EXPECT_GT(Reduction(clean, ghosted, found.settings),
+              Reduction(clean, ghosted, demo::FittedSettings(c.model, kWidth)) - 3);
   }
 }
 
