@@ -9,8 +9,6 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 bool g_forward_only = false;
-// The main thread gets this long to reach its next check and unwind.
-constexpr DWORD kUnwindMilliseconds = 5000;
 
 // Runs on a thread of its own; returning ends the process (the default handler).
 void EndAfterUnwinding() {

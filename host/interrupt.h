@@ -19,6 +19,8 @@ class Interrupted : public std::runtime_error {
 
 // Exit status of an interrupted run (128 + SIGINT, as shells report it).
 constexpr int kExitInterrupted = 130;
+// After the event, how long a run gets to reach its next check and unwind.
+constexpr DWORD kUnwindMilliseconds = 5000;
 
 // `forward_only`: this process only waits for a child that shares the
 // console and ends on the same event, so the event itself is ignored here.

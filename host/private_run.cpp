@@ -198,7 +198,17 @@ int RunWithPrivateSettings(const std::vector<uint8_t>& settings, const std::stri
   if (!CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
     throw SettingsFileError("cannot start the host's private run: " + media::Win32ErrorText(GetLastError()));
   CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
+  // The copy gets the same event and ends within its unwinding time; one that
+  // does not (the event lost, the copy stuck) is ended, so that Ctrl+C always
+  // ends the run instead of leaving it waiting.
+  while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
+    if (!InterruptRequested()) continue;
+    if (WaitForSingleObject(process.hProcess, 2 * kUnwindMilliseconds) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, kExitInterrupted);
+      WaitForSingleObject(process.hProcess, 10000);
+    }
+    break;
+  }
   DWORD exit_code = 1;
   GetExitCodeProcess(process.hProcess, &exit_code);
   CloseHandle(process.hProcess);

@@ -34,13 +34,28 @@ mkdir -p "$(dirname "$prefix")"
   fi
 ) 9>"$prefix.lock"
 
+# Waits for the prefix's server to end. A Windows process that outlives its
+# program (a child a failed test left behind) would keep it, and every later
+# run in the prefix, waiting; it is ended after a bounded wait, and the run
+# fails so that the leftover is seen.
+settle_server() {
+  if timeout "${TEV_WINE_SETTLE_SECONDS:-60}" wineserver -w 2>/dev/null; then return 0; fi
+  echo "wine-run.sh: Windows processes outlived the program; ended them" >&2
+  wineserver -k 2>/dev/null || true
+  timeout 30 wineserver -w 2>/dev/null || true
+  return 1
+}
+
 status=0
 if [ "$xvfb" = 1 ]; then
   # xvfb-run picks a free display number and removes it when the program ends.
+  # The display is gone then, so whatever still runs in the prefix is ended,
+  # and waited for, before the next run starts a server.
   xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" wine "$@" || status=$?
   wineserver -k 2>/dev/null || true
+  timeout 30 wineserver -w 2>/dev/null || true
 else
   DISPLAY= wine "$@" || status=$?
-  wineserver -w 2>/dev/null || true
+  settle_server || { [ "$status" != 0 ] || status=1; }
 fi
 exit $status

@@ -12,6 +12,7 @@
 #include "media/file_access.h"
 #include "media/frame_sink.h"
 #include "media/whole_file.h"
+#include "support/child_process.h"
 #include "support/plugin_loader.h"
 #include "support/test_folder.h"
 
@@ -47,8 +48,9 @@ TEST(HostLiveView, ShowsTheDialogOverItsWindowAndShutsDownOnClose) {
                         "card.png --channel 31 --settings " + dir + "empty.ini --save-settings " + saved;
   STARTUPINFOA startup{};
   startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
+  testing::ChildProcess process(started);
 
   HWND main = nullptr;
   OwnedSearch dialog{nullptr, nullptr};
@@ -64,12 +66,7 @@ TEST(HostLiveView, ShowsTheDialogOverItsWindowAndShutsDownOnClose) {
   EXPECT_NE(dialog.found, nullptr) << "the plugin's dialog is not owned by the live window";
 
   PostMessageA(main, WM_CLOSE, 0, 0);
-  ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-  DWORD exit_code = 1;
-  GetExitCodeProcess(process.hProcess, &exit_code);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  EXPECT_EQ(exit_code, 0u);
+  EXPECT_EQ(process.Await(30000), 0u);
 
   // Written by the plugin's Shutdown: the channel that the frames came from.
   const std::vector<uint8_t> bytes = media::ReadWholeFile(saved);

@@ -299,7 +299,7 @@ TEST_F(HostTest, RunsWithTheirOwnSettingsNeverTouchThePluginsFile) {
                                "ended.log");
     for (int wait = 0; wait < 600 && !HasPartial(ended); ++wait) Sleep(50);
     ASSERT_TRUE(HasPartial(ended)) << Bytes(victim.log);
-    ending.end(victim.process);
+    ending.end(victim.process.info());
     const HostRun run = Finish(victim);
     EXPECT_EQ(run.exit_code, ending.exit_code) << run.output;
     for (int wait = 0; wait < 300 && HasPartial(ended); ++wait) Sleep(50);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/plugin_loader.h"
 #include "support/settings_file.h"
 #include "support/store_in_users_folder.h"
@@ -208,12 +209,7 @@ TEST_F(SettingsWin32Test, InstanceOptionGivesItsOwnFolder) {
       CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
   SetEnvironmentVariableA(kChildVariable, nullptr);
   ASSERT_TRUE(started);
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD exit_code = 1;
-  GetExitCodeProcess(process.hProcess, &exit_code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  EXPECT_EQ(exit_code, 0u);
+  EXPECT_EQ(ChildProcess(process).Await(60000), 0u);
 
   const std::string file = instances + "\\b\\Plugins\\" + kIniName;
   EXPECT_EQ(ReadWholeFile(file), std::string(kEmptySave) + Section("42", 0)) << file;

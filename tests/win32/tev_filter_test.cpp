@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media/y4m_stream.h"
+#include "support/child_process.h"
 #include "support/plugin_loader.h"
 
 namespace tev {
@@ -45,10 +46,7 @@ ProgramRun Start(const std::string& command, const std::string& dir, const std::
   PROCESS_INFORMATION process{};
   ProgramRun run;
   if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-    WaitForSingleObject(process.hProcess, 120000);
-    GetExitCodeProcess(process.hProcess, &run.exit_code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    run.exit_code = testing::ChildProcess(process).Await(120000);
   }
   if (!in.empty()) CloseHandle(input);
   if (!out.empty()) CloseHandle(output);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "media/file_access.h"
+#include "support/child_process.h"
 #include "media/whole_file.h"
 
 namespace tev::testing {
@@ -18,7 +19,7 @@ struct ProgramRun {
 };
 
 struct StartedProgram {
-  PROCESS_INFORMATION process{};
+  ChildProcess process;
   std::string log;
 };
 
@@ -36,20 +37,18 @@ inline StartedProgram StartProgram(const std::string& command_line, const std::s
   startup.hStdOutput = out;
   startup.hStdError = out;
   std::wstring command = media::WideText(command_line);
-  CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started.process);
+  PROCESS_INFORMATION process{};
+  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+    started.process = ChildProcess(process);
   CloseHandle(out);
   return started;
 }
 
-// Waits two minutes at most; the output is "<no log>" when there is none.
+// Waits two minutes at most, then ends the program; the output is
+// "<no log>" when there is none.
 inline ProgramRun FinishProgram(StartedProgram& started) {
   ProgramRun run;
-  if (started.process.hProcess) {
-    WaitForSingleObject(started.process.hProcess, 120000);
-    GetExitCodeProcess(started.process.hProcess, &run.exit_code);
-    CloseHandle(started.process.hProcess);
-    CloseHandle(started.process.hThread);
-  }
+  if (started.process.handle()) run.exit_code = started.process.Await(120000);
   try {
     const std::vector<uint8_t> bytes = media::ReadWholeFile(started.log, "log file");
     run.output.assign(bytes.begin(), bytes.end());
