@@ -625,6 +625,8 @@ constexpr double kMinSideGap = 0.008;
 // kMinDrop with its other side this much worse.
 constexpr double kMinShortDrop = 0.04;
 constexpr double kMinShortSideGap = 0.035;
+// The other side of a channel the line's edges measured must do this much worse.
+constexpr double kMinEdgeSideGap = 0.1;
 // Held-out lines are judged in groups of this many neighbours.
 constexpr int kHeldOutGroup = 3;
 // The coarse inverse's one-sided weight around a lag that makes it a candidate echo.
@@ -928,6 +930,18 @@ std::vector<FoundEcho> EchoesOf(const Response& h, int max_echoes) {
       if (std::fabs(s) > std::fabs(best_sum)) best_sum = s, best = lag;
     }
     if (std::fabs(best_sum) < 0.02) break;
+    // Neighbouring windows that hold the same taps tie (a lone tap fills
+    // five of them); the echo is at the taps' weighted centre.
+    double weight = 0, moment = 0;
+    for (int t = best - 2; t <= best + 2; ++t)
+      if (t != 0 && (t > 0) == (best > 0)) weight += std::fabs(rest.At(t)), moment += t * std::fabs(rest.At(t));
+    const int centre = static_cast<int>(std::lround(moment / weight));
+    if (centre != 0 && (centre > 0) == (best > 0)) {
+      best = centre;
+      best_sum = 0;
+      for (int t = best - 2; t <= best + 2; ++t)
+        if (t != 0 && (t > 0) == (best > 0)) best_sum += rest.At(t);
+    }
     FoundEcho echo;
     echo.delay = best;
     echo.amplitude = best_sum;
@@ -1046,6 +1060,89 @@ std::vector<int> CoarsePeaks(const std::vector<LumaFrame>& frames, const Geometr
   return peaks;
 }
 
+// Outside the line the signal is black, so an echo copies the line's own
+// start (or end) as a step at its delay, on every line, as high as the echo
+// times the picture's value at the line's edge. Regressing each column's step
+// on that edge value over all lines finds such echoes where the picture
+// itself is too soft to show them. The slope is the channel's tap there.
+constexpr double kMinBorderT = 30;
+constexpr double kMaxBorderSlope = 0.6;
+// A column's own step joins the echo's smear when this significant.
+constexpr double kMinBorderTapT = 8;
+
+struct BorderEchoes {
+  std::vector<int> peaks;  // signed delays where the regression is significant, strongest first
+  Response h;              // the slopes around each peak, within a smear's reach
+};
+
+BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g, const EstimateOptions& options,
+                         std::FILE* trace) {
+  const int w = g.width;
+  const int shortest_echo = ShortestEcho(g, options);
+  struct Column {
+    int lag;
+    double slope, single_t;  // of the step at this column alone
+    double total, t;         // of the step over three columns, which a smear spreads it across
+  };
+  // Least squares of `step` on the edge value over every line: slope and t.
+  auto regress = [&](int sign, int from, int to, double& slope, double& t) {
+    double n = 0, se = 0, ss = 0, see = 0, sss = 0, ses = 0;
+    for (const LumaFrame& f : frames)
+      for (int y = 0; y < f.height; ++y) {
+        const uint8_t* row = &f.pixels[static_cast<size_t>(y) * w];
+        // Signed so that the slope is the echo's amplitude.
+        const double edge = sign > 0 ? row[0] : row[w - 1];
+        const double step = sign > 0 ? double(row[to]) - row[from] : double(row[w - 1 - to]) - row[w - 1 - from];
+        n += 1, se += edge, ss += step, see += edge * edge, sss += step * step, ses += edge * step;
+      }
+    const double var_edge = see / n - (se / n) * (se / n);
+    const double var_step = sss / n - (ss / n) * (ss / n);
+    const double cov = ses / n - (se / n) * (ss / n);
+    slope = t = 0;
+    if (var_edge < 1) return;  // an edge of one value tells nothing
+    slope = cov / var_edge;
+    t = slope * std::sqrt(var_edge * n / std::max(var_step - slope * cov, 1e-3));
+  };
+  std::vector<Column> columns;
+  for (int sign : {1, -1})
+    for (int k = shortest_echo; k <= g.last_tap; ++k) {
+      // The echo's copy of the edge begins between columns k - 1 and k
+      // (counted from the edge).
+      Column c{sign * k, 0, 0, 0, 0};
+      regress(sign, k - 1, k, c.slope, c.single_t);
+      regress(sign, k - 2, k + 1, c.total, c.t);
+      if (c.t != 0) columns.push_back(c);
+    }
+  std::vector<Column> strongest = columns;
+  std::sort(strongest.begin(), strongest.end(),
+            [](const Column& a, const Column& b) { return std::fabs(a.t) > std::fabs(b.t); });
+  BorderEchoes found;
+  for (const Column& c : strongest) {
+    if (static_cast<int>(found.peaks.size()) >= options.max_echoes || std::fabs(c.t) < kMinBorderT) break;
+    // A slope no echo could give is the picture's own straight edge.
+    if (std::fabs(c.total) > kMaxBorderSlope) continue;
+    bool near = false;
+    for (int p : found.peaks) near |= std::abs(p - c.lag) <= 4;
+    if (near) continue;
+    // Three neighbouring windows hold the same step: the echo is where the
+    // step of a column alone is strongest.
+    const Column* strongest_alone = &c;
+    for (const Column& n : columns)
+      if (std::abs(n.lag - c.lag) <= 1 && (n.lag > 0) == (c.lag > 0) &&
+          std::fabs(n.single_t) > std::fabs(strongest_alone->single_t))
+        strongest_alone = &n;
+    const int peak = strongest_alone->lag;
+    if (trace) std::fprintf(trace, "border peak %d: %+.3f (t %.1f)\n", peak, c.total, c.t);
+    found.peaks.push_back(peak);
+    // The smear spreads the step over neighbouring columns, all of one sign.
+    for (const Column& n : columns)
+      if (std::abs(n.lag - peak) <= kSmearHalf && (n.lag > 0) == (peak > 0) && n.slope * c.total > 0 &&
+          std::fabs(n.single_t) >= kMinBorderTapT)
+        found.h.Add(n.lag, n.slope);
+  }
+  return found;
+}
+
 // Settings measured around one set of echo delays, judged on held-out lines.
 struct SparseTry {
   bool passes = false;
@@ -1056,15 +1153,16 @@ struct SparseTry {
 
 // `fine` holds the fit's lines (every `fit_step`-th) and `score` judges on
 // the lines between them; `off` is the criterion for processing off.
+// `measured`: the channel as the line's edges show it, taken as it is.
 SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, const EstimateOptions& options,
                        const Gradients& fine, const HeldOutScore& score, double off, std::vector<int> peaks,
-                       bool hinted) {
+                       bool hinted, const Response* measured = nullptr) {
   std::FILE* trace = options.trace;
   SparseTry result;
   const int shortest_echo = ShortestEcho(g, options);
   // The fine fit places each echo better than the coarse one.
-  Response h = FineChannel(fine, peaks, g.width, nullptr, 4, 2);
-  for (int& p : peaks) {
+  Response h = measured ? *measured : FineChannel(fine, peaks, g.width, nullptr, 4, 2);
+  if (!measured) for (int& p : peaks) {
     int centre = p;
     // Not below the shortest echo: the picture's own texture lives there.
     for (int lag = p - 3; lag <= p + 3; ++lag)
@@ -1072,7 +1170,7 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
         centre = lag;
     p = centre;
   }
-  h = FineChannel(fine, peaks, g.width, trace);
+  if (!measured) h = FineChannel(fine, peaks, g.width, trace);
   if (!Plausible(h)) return result;
   PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
   if (best.steps.empty()) return result;
@@ -1080,7 +1178,7 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
   // On a smooth picture the criterion may take a ghost before the picture
   // for one after it: the other side of each echo is tried on the picture.
   bool flipped = false;
-  for (int& p : peaks) {
+  if (!measured) for (int& p : peaks) {
     const double mirrored = score(MirrorSteps(best, p, g.width));
     if (trace) std::fprintf(trace, "echo %d: held-out %.5f, other side %.5f\n", p, on, mirrored);
     if (mirrored < on) {
@@ -1138,6 +1236,16 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
   const bool one_sided = on < reference * (1 - kMinDrop) && other_side > on * (1 + kMinShortSideGap);
   result.passes = short_delay ? one_sided || (!hinted && on < reference * (1 - kMinShortDrop))
                               : on < reference * (1 - kMinDrop) || (on < reference && other_side > on * (1 + kMinSideGap));
+  if (measured) {
+    // On a soft picture the 8-bit rounding of many steps weighs more in the
+    // criterion than the ghost they take away; a channel the edges measured
+    // is judged in exact arithmetic instead, and must be plainly one-sided.
+    const double exact_on = score.Exact(best), exact_side = score.Exact(mirrored);
+    result.passes = exact_on < score.Exact(bare) * (1 - kMinDrop) && exact_side > exact_on * (1 + kMinEdgeSideGap);
+    if (trace)
+      std::fprintf(trace, "exact gate: on/reference %.4f, other side/on %.4f\n", exact_on / score.Exact(bare),
+                   exact_side / exact_on);
+  }
   result.settings = best;
   result.h = h;
   result.on = on;
@@ -1146,18 +1254,31 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
 }
 
 // The second look: echoes where the coarse sparse-gradient inverse puts
-// them, and where the correlation test saw a plainly one-sided echo that it
-// could not confirm (`hints`); the better of the two that passes the gate.
+// them, where the correlation test saw a plainly one-sided echo that it
+// could not confirm (`hints`), and where the line's edges show them; the
+// best that passes the gate. `edges_only`: the picture is too flat for
+// anything but the edges.
 Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Geometry& g,
                                   const EstimateOptions& options, int fit_step, const Gradients& fine,
-                                  const HeldOutScore& score, const std::vector<int>& hints, Estimate result) {
+                                  const HeldOutScore& score, const std::vector<int>& hints, Estimate result,
+                                  bool edges_only = false) {
   const double off = score(result.settings);
   result.score_off = result.score_on = off;
   SparseTry best;
-  const std::vector<int> coarse = CoarsePeaks(frames, g, options, fit_step, {}, options.trace);
-  for (const std::vector<int>* peaks : {&coarse, &hints}) {
-    if (peaks->empty()) continue;
-    SparseTry t = SettleSparse(frames, g, options, fine, score, off, *peaks, peaks == &hints);
+  const std::vector<int> coarse =
+      edges_only ? std::vector<int>() : CoarsePeaks(frames, g, options, fit_step, {}, options.trace);
+  const BorderEchoes border = BorderPeaks(frames, g, options, options.trace);
+  struct Try {
+    const std::vector<int>& peaks;
+    bool hinted;
+    const Response* measured;
+  };
+  // The edges' echoes as the inverse measures them, and as the edges do.
+  const Try tries[] = {{coarse, false, nullptr}, {hints, true, nullptr}, {border.peaks, false, nullptr},
+                       {border.peaks, false, &border.h}};
+  for (const Try& attempt : tries) {
+    if (attempt.peaks.empty()) continue;
+    SparseTry t = SettleSparse(frames, g, options, fine, score, off, attempt.peaks, attempt.hinted, attempt.measured);
     if (t.passes && (!best.passes || t.on < best.on)) best = std::move(t);
   }
   if (!best.passes) return result;
@@ -1222,8 +1343,17 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     for (int k = g.first_tap; k <= std::min(g.lags, 80); ++k) std::fprintf(options.trace, " %d:%+.3f", k, r[k] / r[0] - baseline[k]);
     std::fprintf(options.trace, "\n");
   }
+  // Fit lines and held-out lines interleave: settings are judged on lines
+  // no fit saw, so a fit to one picture's accidents does not pass.
+  const int fit_step = FitStep(g, static_cast<int>(frames.size()));
+  const Gradients fine = FitGradients(frames, fit_step, 1);
+  const HeldOutScore held_out(frames[0], fit_step, fit_step / 2, std::min(kHeldOutGroup, fit_step - 1));
   if (edge_samples < kMinEdgeSamples || !(r[0] > 0)) {
-    result.status = EstimateStatus::TooFlat;
+    // Too little detail for the picture's own likenesses to be told from a
+    // ghost's; only the line's edges can still show one.
+    if (!BorderPeaks(frames, g, options, options.trace).peaks.empty())
+      result = EstimateBySparseGradient(frames, g, options, fit_step, fine, held_out, {}, result, true);
+    if (!result.settings.proc_enable) result.status = EstimateStatus::TooFlat;
     return result;
   }
   std::vector<double> peaks = r;
@@ -1250,11 +1380,6 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
                                 }),
                  clusters.end());
   if (static_cast<int>(clusters.size()) > options.max_echoes) clusters.resize(options.max_echoes);
-  // Fit lines and held-out lines interleave: settings are judged on lines
-  // no fit saw, so a fit to one picture's accidents does not pass.
-  const int fit_step = FitStep(g, static_cast<int>(frames.size()));
-  const Gradients fine = FitGradients(frames, fit_step, 1);
-  const HeldOutScore held_out(frames[0], fit_step, fit_step / 2, std::min(kHeldOutGroup, fit_step - 1));
   auto settle = [&](const std::vector<Cluster>& set, double& off, double& on) {
     const std::vector<int> side_lags = ScoreLags(set, g.width / 2);
     const Scorer second_order(frames, whitener, side_lags, baseline, options.score_frames);

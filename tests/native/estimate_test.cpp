@@ -76,6 +76,15 @@ std::vector<uint8_t> CardLuma() {
   return media::FileFrameLuma(demo::MakeTestCard(kWidth, kHeight, 0).bgr, media::PixelKind::Bgr24, {kWidth, kHeight});
 }
 
+// Each line one value, the values varying from line to line: no detail
+// along the lines at all.
+std::vector<uint8_t> FlatLines() {
+  std::vector<uint8_t> luma(static_cast<size_t>(kWidth) * kHeight);
+  for (int y = 0; y < kHeight; ++y)
+    std::fill_n(luma.begin() + static_cast<ptrdiff_t>(y) * kWidth, kWidth, static_cast<uint8_t>(40 + y * 37 % 160));
+  return luma;
+}
+
 TEST(GhostEstimator, FindsAKnownChannelOnANaturalPhotograph) {
   if (!fs::exists(kPhoto)) GTEST_SKIP() << kPhoto << " missing: run scripts/setup.sh";
   const std::vector<uint8_t> clean = PhotoLuma();
@@ -156,6 +165,28 @@ TEST(GhostEstimator, FindsEchoesTheCorrelationTestLeavesUnconfirmed) {
   }
 }
 
+// Outside the line the signal is black, so an echo copies the line's start
+// or end into the picture: on a picture too soft (motion-blurred along the
+// lines) or too flat for its own detail to show the ghost, that copy does.
+TEST(GhostEstimator, FindsAGhostOnlyTheLineEdgesShow) {
+  struct Case {
+    std::vector<uint8_t> clean;
+    demo::ChannelModel model;
+  };
+  std::vector<Case> cases{{FlatLines(), {{{4, 0.12}}, 1}}, {FlatLines(), {{{-6, -0.2}}, 3}}};
+  const std::string storm = "/usr/share/backgrounds/mate/nature/Storm.jpg";
+  if (fs::exists(storm)) cases.push_back({EvalLuma(storm), {{{-8.05, 0.06}}, 1}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(demo::DescribeModel(c.model));
+    const std::vector<uint8_t> ghosted = demo::ApplyChannel(c.model, c.clean, kWidth, kHeight);
+    const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
+    ASSERT_FALSE(found.echoes.empty());
+    EXPECT_NEAR(found.echoes[0].delay, demo::EchoDelayPixels(c.model.echoes[0], kWidth), 1);
+    EXPECT_GT(Reduction(c.clean, ghosted, found.settings),
+              Reduction(c.clean, ghosted, demo::FittedSettings(c.model, kWidth)) - 3);
+  }
+}
+
 TEST(GhostEstimator, LeavesGhostFreePicturesAlone) {
   std::vector<std::vector<uint8_t>> pictures{CardLuma()};
   if (fs::exists(kPhoto)) pictures.push_back(PhotoLuma());
@@ -185,7 +216,8 @@ TEST(GhostEstimator, RefusesPicturesItCannotJudge) {
                         Case{{card, LumaFrame{64, 64, std::vector<uint8_t>(64 * 64)}}, EstimateStatus::TooSmall},
                         Case{{LumaFrame{kWidth, kHeight, {1, 2, 3}}}, EstimateStatus::TooSmall},
                         Case{{LumaFrame{kWidth, kHeight, std::vector<uint8_t>(kWidth * kHeight, 128)}},
-                             EstimateStatus::TooFlat}}) {
+                             EstimateStatus::TooFlat},
+                        Case{{LumaFrame{kWidth, kHeight, FlatLines()}}, EstimateStatus::TooFlat}}) {
     const Estimate found = EstimateGhost(c.frames);
     EXPECT_EQ(found.status, c.status) << EstimateStatusText(c.status);
     EXPECT_FALSE(found.settings.proc_enable);
