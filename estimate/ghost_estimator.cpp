@@ -625,8 +625,10 @@ constexpr double kMinSideGap = 0.008;
 // kMinDrop with its other side this much worse.
 constexpr double kMinShortDrop = 0.04;
 constexpr double kMinShortSideGap = 0.035;
-// The other side of a channel the line's edges measured must do this much worse.
+// A channel the line's edges measured: its other side must do this much
+// worse, and it may raise the criterion by this much.
 constexpr double kMinEdgeSideGap = 0.1;
+constexpr double kMaxEdgeRise = 0.02;
 // Held-out lines are judged in groups of this many neighbours.
 constexpr int kHeldOutGroup = 3;
 // The coarse inverse's one-sided weight around a lag that makes it a candidate echo.
@@ -1060,15 +1062,16 @@ std::vector<int> CoarsePeaks(const std::vector<LumaFrame>& frames, const Geometr
   return peaks;
 }
 
-// Outside the line the signal is black, so an echo copies the line's own
-// start (or end) as a step at its delay, on every line, as high as the echo
-// times the picture's value at the line's edge. Regressing each column's step
-// on that edge value over all lines finds such echoes where the picture
-// itself is too soft to show them. The slope is the channel's tap there.
-constexpr double kMinBorderT = 30;
+// Outside the line the signal is black, so an echo copies the line's first
+// (or last) column as a step at its delay, on every line, as high as the
+// echo times the value there. Regressing each column's step on that edge
+// value over all lines finds such echoes where the picture itself is too
+// soft to show them. The slope is the channel's tap there.
+constexpr double kMinBorderT = 20;
 constexpr double kMaxBorderSlope = 0.6;
-// A column's own step joins the echo's smear when this significant.
-constexpr double kMinBorderTapT = 8;
+// The smears an echo's copy of the edge is fitted with: none, and the
+// low-passes of a reflected path.
+const std::vector<double> kSmearShapes[] = {{1.0}, {0.25, 0.5, 0.25}, {1 / 16.0, 4 / 16.0, 6 / 16.0, 4 / 16.0, 1 / 16.0}};
 
 struct BorderEchoes {
   std::vector<int> peaks;  // signed delays where the regression is significant, strongest first
@@ -1134,11 +1137,29 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
     const int peak = strongest_alone->lag;
     if (trace) std::fprintf(trace, "border peak %d: %+.3f (t %.1f)\n", peak, c.total, c.t);
     found.peaks.push_back(peak);
-    // The smear spreads the step over neighbouring columns, all of one sign.
+    // A column's own slope is noisy where the picture has texture; the
+    // echo's whole amplitude comes from the step over five columns, and its
+    // smear is the low-pass shape that the columns' slopes fit best.
+    const int k = std::abs(peak), sign = peak > 0 ? 1 : -1;
+    double amplitude = 0, unused;
+    regress(sign, k - 3, k + 2, amplitude, unused);
+    double column_slope[2 * kSmearHalf + 1] = {};
     for (const Column& n : columns)
-      if (std::abs(n.lag - peak) <= kSmearHalf && (n.lag > 0) == (peak > 0) && n.slope * c.total > 0 &&
-          std::fabs(n.single_t) >= kMinBorderTapT)
-        found.h.Add(n.lag, n.slope);
+      if (std::abs(n.lag - peak) <= kSmearHalf && (n.lag > 0) == (peak > 0))
+        column_slope[n.lag - peak + kSmearHalf] = n.slope;
+    const std::vector<double>* best_shape = nullptr;
+    double best_misfit = 0;
+    for (const std::vector<double>& shape : kSmearShapes) {
+      double misfit = 0;
+      const int half = static_cast<int>(shape.size() / 2);
+      for (int j = -kSmearHalf; j <= kSmearHalf; ++j) {
+        const double model = std::abs(j) <= half ? amplitude * shape[j + half] : 0;
+        misfit += (column_slope[j + kSmearHalf] - model) * (column_slope[j + kSmearHalf] - model);
+      }
+      if (!best_shape || misfit < best_misfit) best_shape = &shape, best_misfit = misfit;
+    }
+    const int half = static_cast<int>(best_shape->size() / 2);
+    for (int j = -half; j <= half; ++j) found.h.Add(peak + j, amplitude * (*best_shape)[j + half]);
   }
   return found;
 }
@@ -1198,7 +1219,9 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
   // in it; the plugin's own stages judge the result below.
   auto exact = [&](const PluginSettings& s) { return score.Exact(s); };
   double exact_score = exact(best);
-  best = Refine(exact, g.width, best, exact_score);
+  // A channel the edges measured is taken as measured: where the picture is
+  // too soft to show the ghost, the criterion cannot refine it either.
+  if (!measured) best = Refine(exact, g.width, best, exact_score);
   // The refinement may only adjust: a level far from the measured channel's
   // is the picture's own likeness being cancelled, not the ghost.
   for (size_t i = 0; i < best.steps.size(); ++i)
@@ -1237,11 +1260,13 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
   result.passes = short_delay ? one_sided || (!hinted && on < reference * (1 - kMinShortDrop))
                               : on < reference * (1 - kMinDrop) || (on < reference && other_side > on * (1 + kMinSideGap));
   if (measured) {
-    // On a soft picture the 8-bit rounding of many steps weighs more in the
-    // criterion than the ghost they take away; a channel the edges measured
-    // is judged in exact arithmetic instead, and must be plainly one-sided.
+    // Where only the edges show the ghost, the picture's gradients hardly
+    // change when it goes (a smeared copy of a soft picture is soft), and
+    // the 8-bit rounding of many steps weighs more in the criterion than the
+    // ghost. A channel the edges measured is judged in exact arithmetic, may
+    // raise the criterion a little, and must be plainly one-sided.
     const double exact_on = score.Exact(best), exact_side = score.Exact(mirrored);
-    result.passes = exact_on < score.Exact(bare) * (1 - kMinDrop) && exact_side > exact_on * (1 + kMinEdgeSideGap);
+    result.passes = exact_on < score.Exact(bare) * (1 + kMaxEdgeRise) && exact_side > exact_on * (1 + kMinEdgeSideGap);
     if (trace)
       std::fprintf(trace, "exact gate: on/reference %.4f, other side/on %.4f\n", exact_on / score.Exact(bare),
                    exact_side / exact_on);
