@@ -1075,7 +1075,7 @@ const std::vector<double> kSmearShapes[] = {{1.0}, {0.25, 0.5, 0.25}, {1 / 16.0,
 
 struct BorderEchoes {
   std::vector<int> peaks;  // signed delays where the regression is significant, strongest first
-  Response h;              // the slopes around each peak, within a smear's reach
+  Response h;              // around each peak, its amplitude spread by the smear that fits best
 };
 
 BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g, const EstimateOptions& options,
@@ -1183,28 +1183,33 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
   const int shortest_echo = ShortestEcho(g, options);
   // The fine fit places each echo better than the coarse one.
   Response h = measured ? *measured : FineChannel(fine, peaks, g.width, nullptr, 4, 2);
-  if (!measured) for (int& p : peaks) {
-    int centre = p;
-    // Not below the shortest echo: the picture's own texture lives there.
-    for (int lag = p - 3; lag <= p + 3; ++lag)
-      if (std::abs(lag) >= shortest_echo && (lag > 0) == (p > 0) && std::fabs(h.At(lag)) > std::fabs(h.At(centre)))
-        centre = lag;
-    p = centre;
+  if (!measured) {
+    for (int& p : peaks) {
+      int centre = p;
+      // Not below the shortest echo: the picture's own texture lives there.
+      for (int lag = p - 3; lag <= p + 3; ++lag)
+        if (std::abs(lag) >= shortest_echo && (lag > 0) == (p > 0) && std::fabs(h.At(lag)) > std::fabs(h.At(centre)))
+          centre = lag;
+      p = centre;
+    }
+    h = FineChannel(fine, peaks, g.width, trace);
   }
-  if (!measured) h = FineChannel(fine, peaks, g.width, trace);
   if (!Plausible(h)) return result;
   PluginSettings best = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
   if (best.steps.empty()) return result;
   double on = score(best);
   // On a smooth picture the criterion may take a ghost before the picture
   // for one after it: the other side of each echo is tried on the picture.
+  // (The edges tell the sides apart themselves.)
   bool flipped = false;
-  if (!measured) for (int& p : peaks) {
-    const double mirrored = score(MirrorSteps(best, p, g.width));
-    if (trace) std::fprintf(trace, "echo %d: held-out %.5f, other side %.5f\n", p, on, mirrored);
-    if (mirrored < on) {
-      p = -p;
-      flipped = true;
+  if (!measured) {
+    for (int& p : peaks) {
+      const double mirrored = score(MirrorSteps(best, p, g.width));
+      if (trace) std::fprintf(trace, "echo %d: held-out %.5f, other side %.5f\n", p, on, mirrored);
+      if (mirrored < on) {
+        p = -p;
+        flipped = true;
+      }
     }
   }
   if (flipped) {
@@ -1376,7 +1381,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   if (edge_samples < kMinEdgeSamples || !(r[0] > 0)) {
     // Too little detail for the picture's own likenesses to be told from a
     // ghost's; only the line's edges can still show one.
-    if (!BorderPeaks(frames, g, options, options.trace).peaks.empty())
+    if (!BorderPeaks(frames, g, options, nullptr).peaks.empty())
       result = EstimateBySparseGradient(frames, g, options, fit_step, fine, held_out, {}, result, true);
     if (!result.settings.proc_enable) result.status = EstimateStatus::TooFlat;
     return result;
