@@ -621,6 +621,9 @@ constexpr double kHuber = 2.0;
 // stay below it.
 constexpr double kMinDrop = 0.012;
 constexpr double kMinSideGap = 0.008;
+// Steps that fail against the pre-correction alone may pass on this drop
+// against no steps in exact arithmetic.
+constexpr double kMinExactDrop = 0.008;
 // An echo at a short delay must lower it by this much on its own, or by
 // kMinDrop with its other side this much worse.
 constexpr double kMinShortDrop = 0.04;
@@ -1264,6 +1267,16 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
   const bool one_sided = on < reference * (1 - kMinDrop) && other_side > on * (1 + kMinShortSideGap);
   result.passes = short_delay ? one_sided || (!hinted && on < reference * (1 - kMinShortDrop))
                               : on < reference * (1 - kMinDrop) || (on < reference && other_side > on * (1 + kMinSideGap));
+  if (!measured && !result.passes && !short_delay) {
+    // Under noise the pre-correction alone may score as well as the steps
+    // (a lower contrast rounds the noise's small gradients away). The steps
+    // are then weighed against none in exact arithmetic, and must still beat
+    // processing off through the plugin's stages and be one-sided.
+    const double exact_on = score.Exact(best), exact_off = score.Exact(bare);
+    result.passes = on < off && exact_on < exact_off * (1 - kMinExactDrop) &&
+                    score.Exact(mirrored) > exact_on * (1 + kMinSideGap);
+    if (trace) std::fprintf(trace, "against no steps: exact on/off %.4f\n", exact_on / exact_off);
+  }
   if (measured) {
     // Where only the edges show the ghost, the picture's gradients hardly
     // change when it goes (a smeared copy of a soft picture is soft), and
