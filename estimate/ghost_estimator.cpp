@@ -246,6 +246,11 @@ std::vector<double> Baseline(const std::vector<double>& r, int from) {
   return base;
 }
 
+// The usual smears of a reflected path, a short low-pass: none, [1 2 1]/4
+// and [1 4 6 4 1]/16, centred on five taps.
+constexpr double kSmearShapes[3][5] = {
+    {0, 0, 1, 0, 0}, {0, 0.25, 0.5, 0.25, 0}, {0.0625, 0.25, 0.375, 0.25, 0.0625}};
+
 struct Cluster {
   int peak = 0;
   double taps[5] = {};  // lags peak-2..peak+2
@@ -272,17 +277,15 @@ std::vector<Cluster> FindClusters(const std::vector<double>& h, const Geometry& 
     Cluster c;
     c.peak = peak;
     // A reflected path smears like a short low-pass: of the usual shapes
-    // (none, [1 2 1]/4, [1 4 6 4 1]/16) the one that fits the five taps
-    // best, scaled by least squares, stands for the echo; it is steadier
-    // than the taps one by one.
-    static const double kShapes[3][5] = {{0, 0, 1, 0, 0}, {0, 0.25, 0.5, 0.25, 0}, {0.0625, 0.25, 0.375, 0.25, 0.0625}};
+    // the one that fits the five taps best, scaled by least squares, stands
+    // for the echo; it is steadier than the taps one by one.
     double window[5] = {};
     for (int t = 0; t < 5; ++t) {
       const int k = peak + t - 2;
       if (k >= g.first_tap && k <= g.last_tap && !used[k]) window[t] = h[k];
     }
     double best_error = -1;
-    for (const auto& shape : kShapes) {
+    for (const auto& shape : kSmearShapes) {
       double cross = 0, norm = 0;
       for (int t = 0; t < 5; ++t) {
         cross += shape[t] * window[t];
@@ -1072,9 +1075,6 @@ std::vector<int> CoarsePeaks(const std::vector<LumaFrame>& frames, const Geometr
 // soft to show them. The slope is the channel's tap there.
 constexpr double kMinBorderT = 20;
 constexpr double kMaxBorderSlope = 0.6;
-// The smears an echo's copy of the edge is fitted with: none, and the
-// low-passes of a reflected path.
-const std::vector<double> kSmearShapes[] = {{1.0}, {0.25, 0.5, 0.25}, {1 / 16.0, 4 / 16.0, 6 / 16.0, 4 / 16.0, 1 / 16.0}};
 
 struct BorderEchoes {
   std::vector<int> peaks;  // signed delays where the regression is significant, strongest first
@@ -1150,19 +1150,15 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
     for (const Column& n : columns)
       if (std::abs(n.lag - peak) <= kSmearHalf && (n.lag > 0) == (peak > 0))
         column_slope[n.lag - peak + kSmearHalf] = n.slope;
-    const std::vector<double>* best_shape = nullptr;
+    const double* best_shape = nullptr;
     double best_misfit = 0;
-    for (const std::vector<double>& shape : kSmearShapes) {
+    for (const auto& shape : kSmearShapes) {
       double misfit = 0;
-      const int half = static_cast<int>(shape.size() / 2);
-      for (int j = -kSmearHalf; j <= kSmearHalf; ++j) {
-        const double model = std::abs(j) <= half ? amplitude * shape[j + half] : 0;
-        misfit += (column_slope[j + kSmearHalf] - model) * (column_slope[j + kSmearHalf] - model);
-      }
-      if (!best_shape || misfit < best_misfit) best_shape = &shape, best_misfit = misfit;
+      for (int t = 0; t < 5; ++t) misfit += (column_slope[t] - amplitude * shape[t]) * (column_slope[t] - amplitude * shape[t]);
+      if (!best_shape || misfit < best_misfit) best_shape = shape, best_misfit = misfit;
     }
-    const int half = static_cast<int>(best_shape->size() / 2);
-    for (int j = -half; j <= half; ++j) found.h.Add(peak + j, amplitude * (*best_shape)[j + half]);
+    for (int t = 0; t < 5; ++t)
+      if (best_shape[t] != 0) found.h.Add(peak + t - kSmearHalf, amplitude * best_shape[t]);
   }
   return found;
 }
@@ -1264,30 +1260,31 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
   // blind lowered the criterion by 3 % there, but looked alike from both sides).
   bool short_delay = false;
   for (int p : peaks) short_delay |= std::abs(p) < kShortDelayShare * g.width;
-  const bool one_sided = on < reference * (1 - kMinDrop) && other_side > on * (1 + kMinShortSideGap);
-  result.passes = short_delay ? one_sided || (!hinted && on < reference * (1 - kMinShortDrop))
-                              : on < reference * (1 - kMinDrop) || (on < reference && other_side > on * (1 + kMinSideGap));
-  if (!measured && !result.passes && !short_delay) {
-    // Under noise the pre-correction alone may score as well as the steps
-    // (a lower contrast rounds the noise's small gradients away). The steps
-    // are then weighed against none in exact arithmetic, and must still beat
-    // processing off through the plugin's stages and be one-sided.
-    const double exact_on = score.Exact(best), exact_off = score.Exact(bare);
-    result.passes = on < off && exact_on < exact_off * (1 - kMinExactDrop) &&
-                    score.Exact(mirrored) > exact_on * (1 + kMinSideGap);
-    if (trace) std::fprintf(trace, "against no steps: exact on/off %.4f\n", exact_on / exact_off);
-  }
   if (measured) {
     // Where only the edges show the ghost, the picture's gradients hardly
     // change when it goes (a smeared copy of a soft picture is soft), and
     // the 8-bit rounding of many steps weighs more in the criterion than the
     // ghost. A channel the edges measured is judged in exact arithmetic, may
     // raise the criterion a little, and must be plainly one-sided.
-    const double exact_on = score.Exact(best), exact_side = score.Exact(mirrored);
-    result.passes = exact_on < score.Exact(bare) * (1 + kMaxEdgeRise) && exact_side > exact_on * (1 + kMinEdgeSideGap);
+    const double exact_on = score.Exact(best), exact_off = score.Exact(bare), exact_side = score.Exact(mirrored);
+    result.passes = exact_on < exact_off * (1 + kMaxEdgeRise) && exact_side > exact_on * (1 + kMinEdgeSideGap);
     if (trace)
-      std::fprintf(trace, "exact gate: on/reference %.4f, other side/on %.4f\n", exact_on / score.Exact(bare),
+      std::fprintf(trace, "exact gate: on/reference %.4f, other side/on %.4f\n", exact_on / exact_off,
                    exact_side / exact_on);
+  } else {
+    const bool one_sided = on < reference * (1 - kMinDrop) && other_side > on * (1 + kMinShortSideGap);
+    result.passes = short_delay ? one_sided || (!hinted && on < reference * (1 - kMinShortDrop))
+                                : on < reference * (1 - kMinDrop) || (on < reference && other_side > on * (1 + kMinSideGap));
+    if (!result.passes && !short_delay) {
+      // Under noise the pre-correction alone may score as well as the steps
+      // (a lower contrast rounds the noise's small gradients away). The
+      // steps are then weighed against none in exact arithmetic, and must
+      // still beat processing off through the plugin's stages and be one-sided.
+      const double exact_on = score.Exact(best), exact_off = score.Exact(bare);
+      result.passes = on < off && exact_on < exact_off * (1 - kMinExactDrop) &&
+                      score.Exact(mirrored) > exact_on * (1 + kMinSideGap);
+      if (trace) std::fprintf(trace, "against no steps: exact on/off %.4f\n", exact_on / exact_off);
+    }
   }
   result.settings = best;
   result.h = h;
