@@ -72,6 +72,34 @@ double Reduction(const std::vector<uint8_t>& clean, const std::vector<uint8_t>& 
   return demo::MeasureAgainstClean(clean, ghosted).ghost_db - demo::MeasureAgainstClean(clean, processed).ghost_db;
 }
 
+// A clean picture through a known channel (and noise of `sigma` levels),
+// and what the estimator makes of it.
+struct Estimated {
+  std::vector<uint8_t> clean, ghosted;
+  demo::ChannelModel model;
+  Estimate found;
+  double reduction() const { return Reduction(clean, ghosted, found.settings); }
+  double fitted_reduction() const { return Reduction(clean, ghosted, demo::FittedSettings(model, kWidth)); }
+};
+
+Estimated EstimateThrough(const std::vector<uint8_t>& clean, const demo::ChannelModel& model, double sigma = 0,
+                          unsigned seed = 1) {
+  Estimated e{clean, demo::ApplyChannel(model, clean, kWidth, kHeight), model, {}};
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> noise(0, sigma);
+  if (sigma > 0)
+    for (uint8_t& v : e.ghosted) v = static_cast<uint8_t>(std::clamp(std::lround(v + noise(rng)), 0L, 255L));
+  e.found = EstimateGhost({LumaFrame{kWidth, kHeight, e.ghosted}});
+  return e;
+}
+
+// A photograph of Debian's nature backgrounds through a known channel.
+const std::string kNature = "/usr/share/backgrounds/mate/nature/";
+struct PhotoCase {
+  const char* photo;
+  demo::ChannelModel model;
+};
+
 std::vector<uint8_t> CardLuma() {
   return media::FileFrameLuma(demo::MakeTestCard(kWidth, kHeight, 0).bgr, media::PixelKind::Bgr24, {kWidth, kHeight});
 }
@@ -114,54 +142,35 @@ TEST(GhostEstimator, SmearedEchoesComeNearTheChannelAwareFit) {
     demo::ChannelModel model;
   };
   for (const Case& c : {Case{PhotoLuma(kWings), {{{7.87, 0.16}}, 3}}, Case{PhotoLuma(), {{{3, 0.25}}, 5}}}) {
-    const std::vector<uint8_t>& clean = c.clean;
-    const demo::ChannelModel& model = c.model;
-    SCOPED_TRACE(demo::DescribeModel(model));
-    const std::vector<uint8_t> ghosted = demo::ApplyChannel(model, clean, kWidth, kHeight);
-    const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
-    EXPECT_GT(Reduction(clean, ghosted, found.settings),
-              Reduction(clean, ghosted, demo::FittedSettings(model, kWidth)) - 3);
+    SCOPED_TRACE(demo::DescribeModel(c.model));
+    const Estimated e = EstimateThrough(c.clean, c.model);
+    EXPECT_GT(e.reduction(), e.fitted_reduction() - 3);
   }
 }
 
 // Soft pictures once drew the sparse-gradient inverse towards a blur on both
 // sides of the picture, whose steps (levels near 100 %) wrecked it by 10 dB.
 TEST(GhostEstimator, NeverMakesAGhostedPictureWorse) {
-  struct Case {
-    const char* photo;
-    demo::ChannelModel model;
-  };
-  const std::string folder = "/usr/share/backgrounds/mate/nature/";
-  for (const Case& c : {Case{"RainDrops.jpg", {{{5.15, -0.105}, {2.55, 0.105}, {-2.84, 0.14}}, 5}}}) {
-    const std::string path = folder + c.photo;
+  for (const PhotoCase& c : {PhotoCase{"RainDrops.jpg", {{{5.15, -0.105}, {2.55, 0.105}, {-2.84, 0.14}}, 5}}}) {
+    const std::string path = kNature + c.photo;
     if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
     SCOPED_TRACE(c.photo + (" " + demo::DescribeModel(c.model)));
-    const std::vector<uint8_t> clean = EvalLuma(path);
-    const std::vector<uint8_t> ghosted = demo::ApplyChannel(c.model, clean, kWidth, kHeight);
-    const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
-    EXPECT_GE(Reduction(clean, ghosted, found.settings), 0.0);
-    for (const StepSetting& step : found.settings.steps) EXPECT_LE(std::abs(step.level), 60);
+    const Estimated e = EstimateThrough(EvalLuma(path), c.model);
+    EXPECT_GE(e.reduction(), 0.0);
+    for (const StepSetting& step : e.found.settings.steps) EXPECT_LE(std::abs(step.level), 60);
   }
 }
 
 // Echoes the correlation test sees but cannot confirm: a short one (12 px),
 // and the weaker of two.
 TEST(GhostEstimator, FindsEchoesTheCorrelationTestLeavesUnconfirmed) {
-  struct Case {
-    const char* photo;
-    demo::ChannelModel model;
-  };
-  const std::string folder = "/usr/share/backgrounds/mate/nature/";
-  for (const Case& c : {Case{"Garden.jpg", {{{1.64, 0.09}}, 1}},
-                        Case{"YellowFlower.jpg", {{{-5.81, 0.14}, {-3.29, -0.10}}, 3}}}) {
-    const std::string path = folder + c.photo;
+  for (const PhotoCase& c : {PhotoCase{"Garden.jpg", {{{1.64, 0.09}}, 1}},
+                             PhotoCase{"YellowFlower.jpg", {{{-5.81, 0.14}, {-3.29, -0.10}}, 3}}}) {
+    const std::string path = kNature + c.photo;
     if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
     SCOPED_TRACE(c.photo + (" " + demo::DescribeModel(c.model)));
-    const std::vector<uint8_t> clean = EvalLuma(path);
-    const std::vector<uint8_t> ghosted = demo::ApplyChannel(c.model, clean, kWidth, kHeight);
-    const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
-    EXPECT_GT(Reduction(clean, ghosted, found.settings),
-              Reduction(clean, ghosted, demo::FittedSettings(c.model, kWidth)) - 3);
+    const Estimated e = EstimateThrough(EvalLuma(path), c.model);
+    EXPECT_GT(e.reduction(), e.fitted_reduction() - 3);
   }
 }
 
@@ -174,16 +183,14 @@ TEST(GhostEstimator, FindsAGhostOnlyTheLineEdgesShow) {
     demo::ChannelModel model;
   };
   std::vector<Case> cases{{FlatLines(), {{{4, 0.12}}, 1}}, {FlatLines(), {{{-6, -0.2}}, 3}}};
-  const std::string storm = "/usr/share/backgrounds/mate/nature/Storm.jpg";
+  const std::string storm = kNature + "Storm.jpg";
   if (fs::exists(storm)) cases.push_back({EvalLuma(storm), {{{-8.05, 0.06}}, 1}});
   for (const Case& c : cases) {
     SCOPED_TRACE(demo::DescribeModel(c.model));
-    const std::vector<uint8_t> ghosted = demo::ApplyChannel(c.model, c.clean, kWidth, kHeight);
-    const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
-    ASSERT_FALSE(found.echoes.empty());
-    EXPECT_NEAR(found.echoes[0].delay, demo::EchoDelayPixels(c.model.echoes[0], kWidth), 1);
-    EXPECT_GT(Reduction(c.clean, ghosted, found.settings),
-              Reduction(c.clean, ghosted, demo::FittedSettings(c.model, kWidth)) - 3);
+    const Estimated e = EstimateThrough(c.clean, c.model);
+    ASSERT_FALSE(e.found.echoes.empty());
+    EXPECT_NEAR(e.found.echoes[0].delay, demo::EchoDelayPixels(c.model.echoes[0], kWidth), 1);
+    EXPECT_GT(e.reduction(), e.fitted_reduction() - 3);
   }
 }
 
@@ -191,19 +198,13 @@ TEST(GhostEstimator, FindsAGhostOnlyTheLineEdgesShow) {
 // lower contrast rounds the noise's small gradients away), and an echo found
 // plainly was left uncorrected.
 TEST(GhostEstimator, CorrectsAnEchoUnderNoise) {
-  const std::string path = "/usr/share/backgrounds/mate/nature/TwoWings.jpg";
+  const std::string path = kNature + "TwoWings.jpg";
   if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
   const std::vector<uint8_t> clean = EvalLuma(path);
-  const demo::ChannelModel model{{{7.71, -0.14}}, 5};
   for (unsigned seed : {4u, 5u}) {
     SCOPED_TRACE(seed);
-    std::vector<uint8_t> ghosted = demo::ApplyChannel(model, clean, kWidth, kHeight);
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> noise(0, 2.4);
-    for (uint8_t& v : ghosted) v = static_cast<uint8_t>(std::clamp(std::lround(v + noise(rng)), 0L, 255L));
-    const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, ghosted}});
-    EXPECT_GT(Reduction(clean, ghosted, found.settings),
-              Reduction(clean, ghosted, demo::FittedSettings(model, kWidth)) - 3);
+    const Estimated e = EstimateThrough(clean, {{{7.71, -0.14}}, 5}, 2.4, seed);
+    EXPECT_GT(e.reduction(), e.fitted_reduction() - 3);
   }
 }
 
