@@ -1130,9 +1130,10 @@ EdgeFit EdgeStep(const std::vector<LumaFrame>& frames, int peak) {
 
 struct BorderEchoes {
   std::vector<int> peaks;  // signed delays where the regression is significant, strongest first
-  // Per peak: found by the step through the origin, and that step.
+  // Per peak: found by the step through the origin, the picture's usual
+  // step there per column (taken from it), and the echo's step.
   std::vector<bool> by_origin;
-  std::vector<double> step;
+  std::vector<double> baseline, step;
   std::vector<double> clearance;  // the step's t, or its robust deviations through the origin
   Response h;  // around each peak, its amplitude spread by the smear that fits best
 };
@@ -1145,6 +1146,7 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
     EdgeFit single;  // the step at this column alone
     EdgeFit total;   // the step over three columns, which a smear spreads it across
     double z = 0;
+    double base = 0;  // the side's median step through the origin, per column
     // How far the column clears the bar, by the regression or by standing out.
     double strength() const {
       return std::max(std::fabs(total.t) / kMinBorderT,
@@ -1166,10 +1168,14 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
     std::vector<double> steps;
     for (size_t i = first; i < columns.size(); ++i) steps.push_back(columns[i].total.origin_slope);
     if (steps.empty()) continue;
+    // A ramp across the picture steps every column alike.
     const double median = MedianOf(steps);
     for (double& v : steps) v = std::fabs(v - median);
     const double spread = std::max(1.4826 * MedianOf(steps), 1e-3);
-    for (size_t i = first; i < columns.size(); ++i) columns[i].z = (columns[i].total.origin_slope - median) / spread;
+    for (size_t i = first; i < columns.size(); ++i) {
+      columns[i].z = (columns[i].total.origin_slope - median) / spread;
+      columns[i].base = median / 3;
+    }
   }
   std::vector<Column> strongest = columns;
   std::sort(strongest.begin(), strongest.end(),
@@ -1178,9 +1184,12 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
   for (const Column& c : strongest) {
     if (static_cast<int>(found.peaks.size()) >= options.max_echoes || c.strength() < 1) break;
     const bool origin = c.by_origin();
-    auto slope = [origin](const EdgeFit& f) { return origin ? f.origin_slope : f.slope; };
+    // The echo's part of a step over `span` columns.
+    auto slope = [origin, &c](const EdgeFit& f, int span) {
+      return origin ? f.origin_slope - span * c.base : f.slope;
+    };
     // A slope no echo could give is the picture's own straight edge.
-    if (std::fabs(slope(c.total)) > kMaxBorderSlope) continue;
+    if (std::fabs(slope(c.total, 3)) > kMaxBorderSlope) continue;
     // An echo's step grows with the edge from black: through the origin it
     // keeps the sign and much of the size it has with a free intercept (a
     // black-level lift takes some). A step that follows the edge's changes
@@ -1205,17 +1214,18 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
                    c.total.t, c.total.origin_slope, c.z);
     found.peaks.push_back(peak);
     found.by_origin.push_back(origin);
-    found.step.push_back(slope(EdgeStep(frames, peak)));
+    found.baseline.push_back(origin ? c.base : 0.0);
+    found.step.push_back(slope(EdgeStep(frames, peak), 3));
     found.clearance.push_back(origin ? std::fabs(c.z) : std::fabs(c.total.t));
     // A column's own slope is noisy where the picture has texture; the
     // echo's whole amplitude comes from the step over five columns, and its
     // smear is the low-pass shape that the columns' slopes fit best.
     const int k = std::abs(peak), sign = peak > 0 ? 1 : -1;
-    const double amplitude = slope(RegressOnEdge(frames, sign, k - 3, k + 2));
+    const double amplitude = slope(RegressOnEdge(frames, sign, k - 3, k + 2), 5);
     double column_slope[2 * kSmearHalf + 1] = {};
     for (const Column& n : columns)
       if (std::abs(n.lag - peak) <= kSmearHalf && (n.lag > 0) == (peak > 0))
-        column_slope[n.lag - peak + kSmearHalf] = slope(n.single);
+        column_slope[n.lag - peak + kSmearHalf] = slope(n.single, 1);
     const double* best_shape = nullptr;
     double best_misfit = 0;
     for (const auto& shape : kSmearShapes) {
@@ -1229,25 +1239,33 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
   return found;
 }
 
-// The largest share of the edges' step at their peaks that `settings` leave:
-// to confirm a channel the edges measured, and to be taken for settings that
-// cancel the echo the edges show. (A receiver's black-level lift leaves a
-// step of its own where the steps reach past the line's end; settings that
-// trade it against the ghost may keep a third.)
+// The share of the edges' step at each of their peaks that `settings` leave.
+// A channel the edges measured must take nearly all of it; settings that
+// cancel the echo the edges show take most (a receiver's black-level lift
+// leaves a step of its own where the steps reach past the line's end, and
+// settings that trade it against the ghost may keep a third); settings that
+// leave most of every strong one contradict the edges.
 constexpr double kMaxEdgeStepLeft = 0.25;
 constexpr double kMaxEdgeStepKept = 0.5;
-double EdgeStepLeft(const std::vector<LumaFrame>& frames, const BorderEchoes& border, const PluginSettings& settings) {
+constexpr double kMaxEdgeStepIgnored = 0.75;
+constexpr double kStrongEdges = 3;  // times the edges' bar
+std::vector<double> EdgeStepShares(const std::vector<LumaFrame>& frames, const BorderEchoes& border,
+                                   const PluginSettings& settings) {
   std::vector<LumaFrame> processed = frames;
   const StageSettings stages = StagesOf(settings);
   for (LumaFrame& f : processed)
     if (settings.proc_enable) ProcessLumaPlane(f.pixels.data(), f.width, f.width, f.height, stages);
-  double left = 0;
+  std::vector<double> shares;
   for (size_t i = 0; i < border.peaks.size(); ++i) {
     const EdgeFit after = EdgeStep(processed, border.peaks[i]);
-    const double step = border.by_origin[i] ? after.origin_slope : after.slope;
-    left = std::max(left, std::fabs(step) / std::max(std::fabs(border.step[i]), 1e-9));
+    const double step = border.by_origin[i] ? after.origin_slope - 3 * border.baseline[i] : after.slope;
+    shares.push_back(std::fabs(step) / std::max(std::fabs(border.step[i]), 1e-9));
   }
-  return left;
+  return shares;
+}
+
+double MostLeft(const std::vector<double>& shares) {
+  return shares.empty() ? 1 : *std::max_element(shares.begin(), shares.end());
 }
 
 // Settings measured around one set of echo delays, judged on held-out lines.
@@ -1358,7 +1376,7 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
     // decide: the steps must take away their copy of the line's end, and
     // lower the criterion, if only a little.
     const double exact_on = score.Exact(best), exact_off = score.Exact(bare), exact_side = score.Exact(mirrored);
-    const double left = EdgeStepLeft(frames, *measured, best);
+    const double left = MostLeft(EdgeStepShares(frames, *measured, best));
     result.passes = exact_on < exact_off * (1 + kMaxEdgeRise) &&
                     (exact_side > exact_on * (1 + kMinEdgeSideGap) ||
                      (left < kMaxEdgeStepLeft && exact_on < exact_off && exact_side > exact_on));
@@ -1421,18 +1439,30 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   // the picture's own likeness being cancelled (a blind's slats beat the
   // true echo on the criterion), as long as some settings take it away.
   bool any_takes_edges = false;
-  std::vector<bool> takes_edges;
+  std::vector<std::vector<double>> left;
   for (const SparseTry& t : passed) {
-    const double left = border.peaks.empty() ? 1 : EdgeStepLeft(frames, border, t.settings);
+    left.push_back(EdgeStepShares(frames, border, t.settings));
     if (options.trace)
-      std::fprintf(options.trace, "passed: criterion %.4f of off, edge step left %.3f\n", t.on / off, left);
-    takes_edges.push_back(left < kMaxEdgeStepKept);
-    any_takes_edges |= takes_edges.back();
+      std::fprintf(options.trace, "passed: criterion %.4f of off, edge step left %.3f\n", t.on / off,
+                   MostLeft(left.back()));
+    any_takes_edges |= MostLeft(left.back()) < kMaxEdgeStepKept;
   }
-  const SparseTry* chosen = nullptr;
+  size_t chosen = passed.size();
   for (size_t i = 0; i < passed.size(); ++i)
-    if ((takes_edges[i] || !any_takes_edges) && (!chosen || passed[i].on < chosen->on)) chosen = &passed[i];
-  const SparseTry& best = *chosen;
+    if ((MostLeft(left[i]) < kMaxEdgeStepKept || !any_takes_edges) &&
+        (chosen == passed.size() || passed[i].on < passed[chosen].on))
+      chosen = i;
+  // Edges that plainly show echoes which none of the settings touch are the
+  // picture's own straight lines (stripes down the whole picture): then the
+  // criterion's small drops are its likenesses too.
+  bool strong_edges = false;
+  for (size_t i = 0; i < border.peaks.size(); ++i)
+    strong_edges |= border.clearance[i] >= kStrongEdges * (border.by_origin[i] ? kMinBorderZ : kMinBorderT);
+  if (strong_edges && *std::min_element(left[chosen].begin(), left[chosen].end()) > kMaxEdgeStepIgnored) {
+    if (options.trace) std::fprintf(options.trace, "the edges show echoes that no settings cancel\n");
+    return result;
+  }
+  const SparseTry& best = passed[chosen];
   // A channel the edges measured keeps its smear: the criterion that could
   // not find the echo is no judge of its weak taps (on a blind it dropped them).
   result.settings = PolishOnPicture(frames[0], best.settings, score, !best.measured);

@@ -224,6 +224,9 @@ TEST(GhostEstimator, LeavesGhostFreePicturesAlone) {
     for (uint8_t& v : grain) v = static_cast<uint8_t>(std::clamp(std::lround(v + noise(rng)), 0L, 255L));
     pictures.push_back(grain);
   }
+  // Stripes down the whole picture: every line alike, as a ghost makes them.
+  const char stripes[] = "/usr/share/backgrounds/mate/desktop/Stripes.png";
+  if (fs::exists(stripes)) pictures.push_back(PhotoLuma(stripes));
   for (const auto& luma : pictures) {
     const Estimate found = EstimateGhost({LumaFrame{kWidth, kHeight, luma}});
     EXPECT_EQ(found.status, EstimateStatus::Done);
