@@ -264,6 +264,12 @@ struct Cluster {
   bool pre = false;        // the ghost comes before the picture
 };
 
+// A cluster's taps on its side of the picture.
+void AddCluster(const Cluster& c, Response& h) {
+  for (int t = 0; t < 5; ++t)
+    if (c.taps[t] != 0) h.Add(c.pre ? -(c.peak + t - 2) : c.peak + t - 2, c.taps[t]);
+}
+
 std::vector<Cluster> FindClusters(const std::vector<double>& h, const Geometry& g, int max_clusters) {
   const int first_peak = g.first_tap + 2, last_peak = g.last_tap - 2;
   std::vector<double> magnitudes;
@@ -1130,13 +1136,24 @@ EdgeFit EdgeStep(const std::vector<LumaFrame>& frames, int peak) {
   return RegressOnEdge(frames, peak > 0 ? 1 : -1, k - 2, k + 1);
 }
 
+// How the edges read one echo: by the free intercept's slope, or where that
+// is not significant by the step through the origin less the picture's
+// usual step per column (`base`).
+struct EdgeReading {
+  bool by_origin = false;
+  double base = 0;
+  double step = 0;       // the echo's step over three columns, as read
+  double clearance = 0;  // the step's t, or its robust deviations through the origin
+
+  // The echo's part of a step over `span` columns.
+  double Of(const EdgeFit& f, int span) const { return by_origin ? f.origin_slope - span * base : f.slope; }
+  // How many times the bar the echo clears.
+  double Cleared() const { return clearance / (by_origin ? kMinBorderZ : kMinBorderT); }
+};
+
 struct BorderEchoes {
   std::vector<int> peaks;  // signed delays where the regression is significant, strongest first
-  // Per peak: found by the step through the origin, the picture's usual
-  // step there per column (taken from it), and the echo's step.
-  std::vector<bool> by_origin;
-  std::vector<double> baseline, step;
-  std::vector<double> clearance;  // the step's t, or its robust deviations through the origin
+  std::vector<EdgeReading> readings;  // per peak
   Response h;  // around each peak, its amplitude spread by the smear that fits best
 };
 
@@ -1186,12 +1203,9 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
   for (const Column& c : strongest) {
     if (static_cast<int>(found.peaks.size()) >= options.max_echoes || c.strength() < 1) break;
     const bool origin = c.by_origin();
-    // The echo's part of a step over `span` columns.
-    auto slope = [origin, &c](const EdgeFit& f, int span) {
-      return origin ? f.origin_slope - span * c.base : f.slope;
-    };
+    EdgeReading reading{origin, origin ? c.base : 0.0, 0, origin ? std::fabs(c.z) : std::fabs(c.total.t)};
     // A slope no echo could give is the picture's own straight edge.
-    if (std::fabs(slope(c.total, 3)) > kMaxBorderSlope) continue;
+    if (std::fabs(reading.Of(c.total, 3)) > kMaxBorderSlope) continue;
     // An echo's step grows with the edge from black: through the origin it
     // keeps the sign and much of the size it has with a free intercept (a
     // black-level lift takes some). A step that follows the edge's changes
@@ -1214,20 +1228,18 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
     if (trace)
       std::fprintf(trace, "border peak %d: %+.3f (t %.1f, through the origin %+.3f, z %.1f)\n", peak, c.total.slope,
                    c.total.t, c.total.origin_slope, c.z);
+    reading.step = reading.Of(strongest_alone->total, 3);
     found.peaks.push_back(peak);
-    found.by_origin.push_back(origin);
-    found.baseline.push_back(origin ? c.base : 0.0);
-    found.step.push_back(slope(EdgeStep(frames, peak), 3));
-    found.clearance.push_back(origin ? std::fabs(c.z) : std::fabs(c.total.t));
+    found.readings.push_back(reading);
     // A column's own slope is noisy where the picture has texture; the
     // echo's whole amplitude comes from the step over five columns, and its
     // smear is the low-pass shape that the columns' slopes fit best.
     const int k = std::abs(peak), sign = peak > 0 ? 1 : -1;
-    const double amplitude = slope(RegressOnEdge(frames, sign, k - 3, k + 2), 5);
+    const double amplitude = reading.Of(RegressOnEdge(frames, sign, k - 3, k + 2), 5);
     double column_slope[2 * kSmearHalf + 1] = {};
     for (const Column& n : columns)
       if (std::abs(n.lag - peak) <= kSmearHalf && (n.lag > 0) == (peak > 0))
-        column_slope[n.lag - peak + kSmearHalf] = slope(n.single, 1);
+        column_slope[n.lag - peak + kSmearHalf] = reading.Of(n.single, 1);
     const double* best_shape = nullptr;
     double best_misfit = 0;
     for (const auto& shape : kSmearShapes) {
@@ -1259,9 +1271,9 @@ std::vector<double> EdgeStepShares(const std::vector<LumaFrame>& frames, const B
     if (settings.proc_enable) ProcessLumaPlane(f.pixels.data(), f.width, f.width, f.height, stages);
   std::vector<double> shares;
   for (size_t i = 0; i < border.peaks.size(); ++i) {
-    const EdgeFit after = EdgeStep(processed, border.peaks[i]);
-    const double step = border.by_origin[i] ? after.origin_slope - 3 * border.baseline[i] : after.slope;
-    shares.push_back(std::fabs(step) / std::max(std::fabs(border.step[i]), 1e-9));
+    const EdgeReading& reading = border.readings[i];
+    const double after = reading.Of(EdgeStep(processed, border.peaks[i]), 3);
+    shares.push_back(std::fabs(after) / std::max(std::fabs(reading.step), 1e-9));
   }
   return shares;
 }
@@ -1449,33 +1461,29 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   // Where the edges show an echo, settings that leave its step are taken for
   // the picture's own likeness being cancelled (a blind's slats beat the
   // true echo on the criterion), as long as some settings take it away.
-  bool any_takes_edges = false;
   std::vector<std::vector<double>> left;
+  std::vector<bool> eligible;
   for (const SparseTry& t : passed) {
     left.push_back(EdgeStepShares(frames, border, t.settings));
     if (options.trace)
       std::fprintf(options.trace, "passed: criterion %.4f of off, edge step left %.3f\n", t.on / off,
                    MostLeft(left.back()));
-    any_takes_edges |= MostLeft(left.back()) < kMaxEdgeStepKept;
+    eligible.push_back(MostLeft(left.back()) < kMaxEdgeStepKept);
   }
+  if (std::none_of(eligible.begin(), eligible.end(), [](bool e) { return e; })) eligible.assign(passed.size(), true);
   size_t chosen = passed.size();
   for (size_t i = 0; i < passed.size(); ++i)
-    if ((MostLeft(left[i]) < kMaxEdgeStepKept || !any_takes_edges) &&
-        (chosen == passed.size() || passed[i].on < passed[chosen].on))
-      chosen = i;
+    if (eligible[i] && (chosen == passed.size() || passed[i].on < passed[chosen].on)) chosen = i;
   // Where the criterion all but ties, the channel the correlation measured
   // wins: the inverse also fits the texture around a short echo (on grass
   // it spread a clean 26 % echo over eight steps of both signs).
   for (size_t i = 0; i < passed.size(); ++i)
-    if (passed[i].given && (MostLeft(left[i]) < kMaxEdgeStepKept || !any_takes_edges) &&
-        passed[i].on <= passed[chosen].on * (1 + kCriterionTie))
-      chosen = i;
+    if (passed[i].given && eligible[i] && passed[i].on <= passed[chosen].on * (1 + kCriterionTie)) chosen = i;
   // Edges that plainly show echoes which none of the settings touch are the
   // picture's own straight lines (stripes down the whole picture): then the
   // criterion's small drops are its likenesses too.
   bool strong_edges = false;
-  for (size_t i = 0; i < border.peaks.size(); ++i)
-    strong_edges |= border.clearance[i] >= kStrongEdges * (border.by_origin[i] ? kMinBorderZ : kMinBorderT);
+  for (const EdgeReading& reading : border.readings) strong_edges |= reading.Cleared() >= kStrongEdges;
   if (strong_edges && *std::min_element(left[chosen].begin(), left[chosen].end()) > kMaxEdgeStepIgnored) {
     if (options.trace) std::fprintf(options.trace, "the edges show echoes that no settings cancel\n");
     return result;
@@ -1491,7 +1499,8 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     // The edges say how clearly they show an echo they measured.
     if (best.measured)
       for (size_t i = 0; i < best.measured->peaks.size(); ++i)
-        if (std::abs(best.measured->peaks[i] - echo.delay) <= kSmearHalf) echo.confidence = best.measured->clearance[i];
+        if (std::abs(best.measured->peaks[i] - echo.delay) <= kSmearHalf)
+          echo.confidence = best.measured->readings[i].clearance;
   }
   return result;
 }
@@ -1578,8 +1587,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   for (const Cluster& c : clusters)
     if (std::fabs(c.asymmetry) >= kMinHintOneSided && static_cast<int>(hints.size()) < options.max_echoes) {
       hints.push_back(c.pre ? -c.peak : c.peak);
-      for (int t = 0; t < 5; ++t)
-        if (c.taps[t] != 0) hinted_channel.Add(c.pre ? -(c.peak + t - 2) : c.peak + t - 2, c.taps[t]);
+      AddCluster(c, hinted_channel);
     }
   clusters.erase(std::remove_if(clusters.begin(), clusters.end(),
                                 [&](const Cluster& c) {
@@ -1615,8 +1623,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     std::vector<int> signed_peaks;
     for (const Cluster& c : set) {
       signed_peaks.push_back(c.pre ? -c.peak : c.peak);
-      for (int t = 0; t < 5; ++t)
-        if (c.taps[t] != 0) clustered.Add(c.pre ? -(c.peak + t - 2) : c.peak + t - 2, c.taps[t]);
+      AddCluster(c, clustered);
     }
     PluginSettings refined = SettingsFor(frames[0], FitSteps(clustered, g.width, kStepCount));
     if (refined.steps.empty()) return refined;
