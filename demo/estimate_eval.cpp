@@ -195,7 +195,8 @@ std::string RunEstimateEval(const EstimateEvalOptions& options) {
         std::snprintf(line, sizeof line, "%-10s %-18s noise %.1f: PSNR %.1f dB, %zu steps\n", klass, c.picture.c_str(),
                       c.noise, row.psnr.back(), found.settings.proc_enable ? found.settings.steps.size() : 0);
       } else {
-        const estimate::PluginSettings fit = FittedSettings(c.model, kWidth);
+        const estimate::PluginSettings fit = options.model_room ? FittedSettings(c.model, kWidth)
+                                                                : FittedSettingsOn(c.model, received, kWidth, kHeight);
         const double before = MeasureAgainstClean(clean, received).ghost_db;
         const double with_fit = MeasureAgainstClean(clean, Process(received, fit)).ghost_db;
         const double with_estimate = MeasureAgainstClean(clean, processed).ghost_db;
@@ -220,7 +221,10 @@ std::string RunEstimateEval(const EstimateEvalOptions& options) {
             return text;
           };
           std::printf("  estimated: %s\n", found.settings.proc_enable ? describe(found.settings).c_str() : "off");
-          if (!c.model.echoes.empty()) std::printf("  fitted:    %s\n", describe(FittedSettings(c.model, kWidth)).c_str());
+          if (!c.model.echoes.empty())
+            std::printf("  fitted:    %s\n", describe(options.model_room ? FittedSettings(c.model, kWidth)
+                                                                      : FittedSettingsOn(c.model, received, kWidth, kHeight))
+                                               .c_str());
         }
         std::fflush(stdout);
       }

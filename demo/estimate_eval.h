@@ -16,6 +16,7 @@ struct EstimateEvalOptions {
   bool png_input = false;  // estimate from the luma of RGB frames (as from a PNG), not the YUY2 luma
   bool verbose = false;    // one line per case
   bool trace = false;      // the estimator's candidates on stderr
+  bool model_room = false; // the fit's room for every picture through its model, not traded on the picture
   std::string only_class;  // run the cases of this class alone (the random draws stay the same)
 };
 

@@ -314,7 +314,9 @@ int EstimateEval(int argc, char** argv) {
   options.add_options()("cases", "cases per class", cxxopts::value<int>()->default_value("12"))(
       "seed", "random seed", cxxopts::value<unsigned>()->default_value("1"))(
       "png", "estimate from the luma of RGB frames (as from a PNG) instead of the YUY2 luma")(
-      "verbose", "one line per case")("trace", "the estimator's candidates, on stderr")("class", "run only this class", cxxopts::value<std::string>()->default_value(""))("photos", "photographs (any size; scaled to 720x576)",
+      "verbose", "one line per case")("model-room",
+                                        "give the fit the room its channel model needs for every picture, not the "
+                                        "room traded on the picture as the estimator trades it")("trace", "the estimator's candidates, on stderr")("class", "run only this class", cxxopts::value<std::string>()->default_value(""))("photos", "photographs (any size; scaled to 720x576)",
                                       cxxopts::value<std::vector<std::string>>());
   options.parse_positional({"photos"});
   auto args = Parse(options, argc, argv);
@@ -324,6 +326,7 @@ int EstimateEval(int argc, char** argv) {
   eval.seed = args["seed"].as<unsigned>();
   eval.png_input = args.count("png") > 0;
   eval.verbose = args.count("verbose") > 0;
+  eval.model_room = args.count("model-room") > 0;
   eval.only_class = args["class"].as<std::string>();
   eval.trace = args.count("trace") > 0;
   if (eval.cases_per_class < 1 || eval.cases_per_class > 1000) throw std::invalid_argument("--cases must be 1..1000");

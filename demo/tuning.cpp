@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "estimate/black_level.h"
+
 namespace tev::demo {
 
 estimate::Response ModelResponse(const ChannelModel& model, int width) {
@@ -43,6 +45,16 @@ PluginSettings FittedSettings(const ChannelModel& model, int width) {
   PluginSettings fit;
   fit.steps = FitSteps(model, width);
   const Headroom room = ChooseHeadroom(model, width, fit.steps);
+  fit.brightness = room.brightness;
+  fit.contrast = room.contrast;
+  return fit;
+}
+
+PluginSettings FittedSettingsOn(const ChannelModel& model, const std::vector<uint8_t>& received, int width,
+                                int height) {
+  PluginSettings fit = FittedSettings(model, width);
+  const Headroom room = estimate::BalanceHeadroom(received.data(), width, height, fit.steps,
+                                                  ReceiverGain(model).offset, {fit.brightness, fit.contrast, true});
   fit.brightness = room.brightness;
   fit.contrast = room.contrast;
   return fit;

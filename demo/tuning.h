@@ -1,5 +1,5 @@
-// Canceller settings worked out from the demo's channel model alone (never
-// from the picture), through the product's own fit in estimate/.
+// Canceller settings worked out from the demo's channel model (the steps
+// never from the picture), through the product's own fit in estimate/.
 #pragma once
 
 #include <vector>
@@ -26,5 +26,10 @@ double PredictedResidualDb(const ChannelModel& model, int width, const std::vect
 Headroom ChooseHeadroom(const ChannelModel& model, int width, const std::vector<StepSetting>& steps);
 // The fitted steps with that room: the settings a user who knew the channel would set.
 PluginSettings FittedSettings(const ChannelModel& model, int width);
+// The same steps with their room traded on the received picture, as the
+// estimator trades it, against the black level the model's gain control
+// lifts: the reference a blind estimate is measured against.
+PluginSettings FittedSettingsOn(const ChannelModel& model, const std::vector<uint8_t>& received, int width,
+                                int height);
 
 }  // namespace tev::demo

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "estimate/black_level.h"
 #include "processing/brightness_contrast.h"
 #include "processing/luma_plane.h"
 
@@ -656,6 +657,10 @@ constexpr double kMinExtraShare = 0.15;
 constexpr double kMinExtraDrop = 0.002;
 // Criteria this close are a tie.
 constexpr double kCriterionTie = 0.005;
+// A black level below this (levels) is not worth a second polish.
+constexpr double kMinBlackLevel = 2.0;
+// ... nor one read less surely than this (levels).
+constexpr double kMaxLiftError = 2.0;
 
 // Horizontal gradients of a set of lines.
 struct Gradients {
@@ -773,6 +778,8 @@ class HeldOutScore {
     for (size_t i = 0; i < plane.size(); ++i) values[i] = plane[i] / gain;
     return Judge(values) * gain;
   }
+  // The level the steps take for black in Exact (the lines' own when 0).
+  void SetBlack(double black) { black_ = black; }
   // The same criterion on the steps in exact arithmetic, without the
   // correction: candidates that need different room compare on the ghost
   // they leave, not on what the 8-bit rounding of their room takes away.
@@ -781,7 +788,7 @@ class HeldOutScore {
     const double scale = 1.0 / group_;
     double l1 = 0;
     for (int y = 0; y < groups_; ++y) {
-      std::copy_n(&sums_[static_cast<size_t>(y) * width_], width_, line.begin());
+      for (int x = 0; x < width_; ++x) line[x] = sums_[static_cast<size_t>(y) * width_ + x] - black_ * group_;
       if (settings.proc_enable)
         for (const StepSetting& step : settings.steps) {
           StepLine(line.data(), next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
@@ -815,6 +822,7 @@ class HeldOutScore {
 
   int width_, group_;
   bool concave_;
+  double black_ = 0;
   int count_ = 0, groups_ = 0;
   size_t clipped_ = 0;
   std::vector<uint8_t> lines_;
@@ -828,15 +836,40 @@ class HeldOutScore {
 // rises by the same total); a concave penalty is not, and places the level
 // of an echo on soft pictures better.
 PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen, const HeldOutScore& held_out,
-                               bool may_drop = true) {
-  const HeldOutScore whole(f, kHeldOutGroup, kHeldOutGroup / 2, kHeldOutGroup, true);
-  PluginSettings polished =
-      Polish([&](const PluginSettings& s) { return whole.Exact(s); }, f.width, chosen, may_drop);
-  if (polished.steps.empty()) return chosen;
-  polished = SettingsFor(f, polished.steps);
+                               bool may_drop = true, std::FILE* trace = nullptr) {
+  HeldOutScore whole(f, kHeldOutGroup, kHeldOutGroup / 2, kHeldOutGroup, true);
+  auto exact = [&](const PluginSettings& s) { return whole.Exact(s); };
+  PluginSettings polished = Polish(exact, f.width, chosen, may_drop);
   PluginSettings off;
   off.proc_enable = false;
-  return held_out(polished) > held_out(off) * kVetoRatio ? chosen : polished;
+  if (polished.steps.empty() || held_out(SettingsFor(f, polished.steps)) > held_out(off) * kVetoRatio)
+    polished = chosen;
+  // A black level that the receiver lifted shows where the steps' bands
+  // begin, and there the criterion would trade a level against the band:
+  // polish again with the steps taking the lifted level for black.
+  BandReading bands = ReadBands(f.pixels.data(), f.width, f.height, polished.steps);
+  if (trace)
+    std::fprintf(trace, "bands: visible %.1f, lift %.1f +- %.1f\n", bands.visible, bands.lift, bands.lift_error);
+  if (std::fabs(bands.lift) >= kMinBlackLevel && bands.lift_error <= kMaxLiftError) {
+    whole.SetBlack(bands.lift);
+    const PluginSettings again = Polish(exact, f.width, polished, may_drop);
+    if (!again.steps.empty() && held_out(SettingsFor(f, again.steps)) <= held_out(off) * kVetoRatio) {
+      polished = again;
+      bands = ReadBands(f.pixels.data(), f.width, f.height, polished.steps);
+    }
+  }
+  const double black = bands.visible;
+  polished = SettingsFor(f, polished.steps);
+  // The room above chosen never clips; bands from the black level left, and
+  // room the picture does not need, may cost more than a few clipped pixels.
+  const Headroom room = BalanceHeadroom(f.pixels.data(), f.width, f.height, polished.steps, black,
+                                        Headroom{polished.brightness, polished.contrast, true});
+  if (trace)
+    std::fprintf(trace, "black level %.1f: brightness %d, contrast %d (were %d, %d)\n", black, room.brightness,
+                 room.contrast, polished.brightness, polished.contrast);
+  polished.brightness = room.brightness;
+  polished.contrast = room.contrast;
+  return polished;
 }
 
 // The channel at `want` lags from its inverse filter 1 + sum c_j z^-lags_j:
@@ -1491,7 +1524,7 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   const SparseTry& best = passed[chosen];
   // A channel the edges measured keeps its smear: the criterion that could
   // not find the echo is no judge of its weak taps (on a blind it dropped them).
-  result.settings = PolishOnPicture(frames[0], best.settings, score, !best.measured);
+  result.settings = PolishOnPicture(frames[0], best.settings, score, !best.measured, options.trace);
   result.score_on = best.on;
   result.echoes = EchoesOf(best.h, options.max_echoes);
   for (FoundEcho& echo : result.echoes) {
@@ -1751,7 +1784,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       known = trial;
     }
   }
-  best = PolishOnPicture(frames[0], best, held_out);
+  best = PolishOnPicture(frames[0], best, held_out, true, options.trace);
   result.settings = best;
   for (const Cluster& c : clusters) {
     FoundEcho echo;

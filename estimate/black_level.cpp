@@ -1,0 +1,259 @@
+#include "estimate/black_level.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "processing/brightness_contrast.h"
+
+namespace tev::estimate {
+namespace {
+
+struct ActiveStep {
+  int shift;
+  double gain;
+};
+
+// The steps the plugin applies: a shift off the line or a zero gain does nothing.
+std::vector<ActiveStep> ActiveSteps(const std::vector<StepSetting>& steps, int width) {
+  std::vector<ActiveStep> active;
+  for (const StepSetting& s : steps) {
+    const int shift = PixelShift(s.shift, width);
+    const double gain = StepGain(s.level);
+    if (gain != 0 && shift < width && shift > -width) active.push_back({shift, gain});
+  }
+  return active;
+}
+
+// One step in exact arithmetic, the source outside the line adding nothing.
+void Step(const std::vector<double>& in, std::vector<double>& out, const ActiveStep& s) {
+  const int width = static_cast<int>(in.size());
+  for (int x = 0; x < width; ++x) {
+    const int from = x - s.shift;
+    out[x] = in[x] + (from >= 0 && from < width ? s.gain * in[from] : 0.0);
+  }
+}
+
+// What the steps make of a constant 1 on the line, after each step (index 0
+// is the constant itself): the shape of the bands a black level leaves.
+std::vector<std::vector<double>> Patterns(const std::vector<ActiveStep>& steps, int width) {
+  std::vector<std::vector<double>> p(1, std::vector<double>(width, 1.0));
+  for (const ActiveStep& s : steps) {
+    p.emplace_back(width);
+    Step(p[p.size() - 2], p.back(), s);
+  }
+  return p;
+}
+
+double Median(std::vector<double>& v) {
+  if (v.empty()) return 0;
+  std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+  return v[v.size() / 2];
+}
+
+// The values of one stage on the sampled lines that share one band level,
+// sorted, with running sums: clipping at any level then costs a search.
+struct Sorted {
+  double band;  // the stage's band level for these pixels
+  std::vector<double> u, s1, s2;  // values, running sums of u and u^2 (s1[i] over u[0..i))
+
+  void Finish() {
+    std::sort(u.begin(), u.end());
+    s1.assign(u.size() + 1, 0);
+    s2.assign(u.size() + 1, 0);
+    for (size_t i = 0; i < u.size(); ++i) {
+      s1[i + 1] = s1[i] + u[i];
+      s2[i + 1] = s2[i] + u[i] * u[i];
+    }
+  }
+  // Energy outside 0..255 of k * u + q.
+  double Clipped(double k, double q) const {
+    const size_t n = u.size();
+    const size_t low = static_cast<size_t>(std::lower_bound(u.begin(), u.end(), -q / k) - u.begin());
+    const size_t high = static_cast<size_t>(std::upper_bound(u.begin(), u.end(), (255 - q) / k) - u.begin());
+    auto energy = [&](size_t from, size_t to, double c) {
+      const double count = static_cast<double>(to - from), a = s1[to] - s1[from], b = s2[to] - s2[from];
+      return k * k * b + 2 * k * c * a + c * c * count;
+    };
+    return energy(0, low, q) + (high < n ? energy(high, n, q - 255) : 0.0);
+  }
+};
+
+}  // namespace
+
+BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps) {
+  BandReading reading;
+  const std::vector<ActiveStep> active = ActiveSteps(steps, width);
+  if (active.empty() || width < 8 || height < 1) return reading;
+  const std::vector<double> p = Patterns(active, width).back();
+  // Columns where the band level changes, gathered into runs (a smeared
+  // echo's steps sit side by side); each run is read across its whole width.
+  struct Run {
+    int from, to;  // the band changes between column from and column to
+    double jump;
+  };
+  std::vector<Run> runs;
+  for (int x = 1; x < width; ++x) {
+    if (std::fabs(p[x] - p[x - 1]) < 1e-4) continue;
+    if (!runs.empty() && x - 1 - runs.back().to <= 2) runs.back().to = x;
+    else runs.push_back({x - 1, x, 0});
+  }
+  for (Run& r : runs) r.jump = p[r.to] - p[r.from];
+  auto inside_run = [&](int a, int b) {
+    for (const Run& r : runs)
+      if (r.from < b && a < r.to) return true;
+    return false;
+  };
+  // Per run and line: the step across the run less the picture's own slope
+  // beside it, and the line's value at the edge whose copy enters there.
+  std::vector<std::vector<double>> steps_of(runs.size()), edges_of(runs.size());
+  std::vector<double> line(width), next(width);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = luma + static_cast<size_t>(y) * width;
+    for (int x = 0; x < width; ++x) line[x] = row[x];
+    for (const ActiveStep& s : active) {
+      Step(line, next, s);
+      line.swap(next);
+    }
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const Run& r = runs[i];
+      const int span = r.to - r.from;
+      double sum = 0;
+      int n = 0;
+      if (r.from - span >= 0 && !inside_run(r.from - span, r.from)) sum += line[r.from] - line[r.from - span], ++n;
+      if (r.to + span < width && !inside_run(r.to, r.to + span)) sum += line[r.to + span] - line[r.to], ++n;
+      steps_of[i].push_back(line[r.to] - line[r.from] - (n > 0 ? sum / n : 0.0));
+      edges_of[i].push_back(2 * r.to < width ? row[0] : row[width - 1]);
+    }
+  }
+  double num = 0, den = 0, lift_num = 0, lift_weight = 0;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    std::vector<double> v = steps_of[i];
+    const double step = Median(v);
+    num += step * runs[i].jump;
+    den += runs[i].jump * runs[i].jump;
+    // The step is k e + lift (jump - k): a copy of the edge the steps leave
+    // (k), and the lift in the band. Where the edge's value changes from line
+    // to line the two part; a line far off the fit is the picture's own.
+    const std::vector<double>& e = edges_of[i];
+    const std::vector<double>& d = steps_of[i];
+    std::vector<bool> use(e.size(), true);
+    double k = 0, c = 0, se = 1e30;
+    for (int pass = 0; pass < 2; ++pass) {
+      double n = 0, me = 0, md = 0;
+      for (size_t j = 0; j < e.size(); ++j)
+        if (use[j]) n += 1, me += e[j], md += d[j];
+      if (n < 8) break;
+      me /= n;
+      md /= n;
+      double see = 0, sed = 0;
+      for (size_t j = 0; j < e.size(); ++j)
+        if (use[j]) see += (e[j] - me) * (e[j] - me), sed += (e[j] - me) * (d[j] - md);
+      if (see <= 0) break;
+      k = sed / see;
+      c = md - k * me;
+      std::vector<double> residual;
+      for (size_t j = 0; j < e.size(); ++j)
+        if (use[j]) residual.push_back(std::fabs(d[j] - c - k * e[j]));
+      const double spread = 1.4826 * Median(residual) + 1e-6;
+      se = spread * std::sqrt(1 / n + me * me / see);
+      for (size_t j = 0; j < e.size(); ++j) use[j] = std::fabs(d[j] - c - k * e[j]) <= 3 * spread;
+    }
+    const double scale = runs[i].jump - k;
+    if (se >= 1e30 || std::fabs(scale) < 1e-3) continue;
+    const double error = se / std::fabs(scale);
+    lift_num += c / scale / (error * error);
+    lift_weight += 1 / (error * error);
+  }
+  if (den > 1e-6) reading.visible = num / den;
+  if (lift_weight > 0) {
+    reading.lift = lift_num / lift_weight;
+    reading.lift_error = 1 / std::sqrt(lift_weight);
+  }
+  return reading;
+}
+
+Headroom BalanceHeadroom(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps,
+                         double black_level, const Headroom& keep) {
+  const std::vector<ActiveStep> active = ActiveSteps(steps, width);
+  if (active.empty() || width < 1 || height < 1) return keep;
+  const std::vector<std::vector<double>> patterns = Patterns(active, width);
+  const size_t stages = patterns.size();
+  // A clip at one stage passes through the steps after it.
+  std::vector<double> carried(stages, 1.0);
+  for (size_t i = stages - 1; i-- > 0;) carried[i] = carried[i + 1] * (1 + active[i].gain * active[i].gain);
+  // Pixels of each stage grouped by their band level.
+  std::vector<std::vector<Sorted>> groups(stages);
+  std::vector<std::vector<int>> group_of(stages, std::vector<int>(width));
+  for (size_t i = 0; i < stages; ++i) {
+    std::map<long long, int> index;
+    for (int x = 0; x < width; ++x) {
+      const long long key = std::llround(patterns[i][x] * 1e6);
+      auto it = index.find(key);
+      if (it == index.end()) {
+        it = index.emplace(key, static_cast<int>(groups[i].size())).first;
+        groups[i].push_back(Sorted{patterns[i][x], {}, {}, {}});
+      }
+      group_of[i][x] = it->second;
+    }
+  }
+  std::vector<double> line(width), next(width);
+  int sampled = 0;
+  for (int y = 0; y < height; y += 2, ++sampled) {
+    for (int x = 0; x < width; ++x) line[x] = luma[static_cast<size_t>(y) * width + x];
+    for (size_t i = 0; i < stages; ++i) {
+      if (i > 0) {
+        Step(line, next, active[i - 1]);
+        line.swap(next);
+      }
+      for (int x = 0; x < width; ++x) groups[i][group_of[i][x]].u.push_back(line[x]);
+    }
+  }
+  for (auto& stage : groups)
+    for (Sorted& g : stage) g.Finish();
+  // The band's shape in the output and the band the stages' rounding makes:
+  // each step adds its copy rounded down, half a level low on average,
+  // where its source lies inside the line. Less their means: a constant
+  // costs nothing.
+  const std::vector<double>& last = patterns.back();
+  std::vector<double> floor_band(width, 0.0), next_band(width);
+  for (const ActiveStep& s : active) {
+    Step(floor_band, next_band, s);
+    for (int x = 0; x < width; ++x)
+      if (x - s.shift >= 0 && x - s.shift < width) next_band[x] += s.gain > 0 ? -0.5 : 0.5;
+    floor_band.swap(next_band);
+  }
+  double mean_p = 0, mean_f = 0;
+  for (int x = 0; x < width; ++x) mean_p += last[x], mean_f += floor_band[x];
+  mean_p /= width;
+  mean_f /= width;
+  double pp = 0, pf = 0, ff = 0;
+  for (int x = 0; x < width; ++x) {
+    const double p = last[x] - mean_p, r = floor_band[x] - mean_f;
+    pp += p * p, pf += p * r, ff += r * r;
+  }
+  const double pixels = static_cast<double>(sampled) * width;
+  auto cost = [&](int32_t brightness, int32_t contrast) {
+    const LumaMap map = LumaMapFor(brightness, contrast);
+    const double k = map.gain / 256.0, q = static_cast<double>(map.offset);
+    if (k <= 0) return 1e300;
+    const double left = k * black_level + q;
+    double e = (left * left * pp + 2 * left * pf + ff) * sampled;
+    for (size_t i = 0; i < stages; ++i)
+      for (const Sorted& g : groups[i]) e += carried[i] * g.Clipped(k, q * g.band);
+    // A contrast other than 0 rounds every pixel once more (a brightness
+    // alone adds whole levels).
+    if (contrast != 0) e += pixels / 12;
+    return e / (k * k);
+  };
+  Headroom best = keep;
+  double best_cost = cost(keep.brightness, keep.contrast);
+  for (int32_t contrast = 0; contrast >= -40; --contrast)
+    for (int32_t brightness = -60; brightness <= 60; ++brightness) {
+      const double c = cost(brightness, contrast);
+      if (c < best_cost) best_cost = c, best = {brightness, contrast, true};
+    }
+  return best;
+}
+
+}  // namespace tev::estimate

@@ -1,0 +1,36 @@
+// A receiver's gain control lifts black when an echo subtracts. The steps
+// then add their share of that lift only where their source lies inside the
+// line: a band at the line's start (or end) on every line. Brightness can
+// take the lift out before the steps, at the price of clipping the deepest
+// parts of the ghost's negative copy; which costs less depends on the picture.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "estimate/channel_fit.h"
+
+namespace tev::estimate {
+
+// What the bands of `steps` on the received picture say of its black level.
+// The picture's own steps at a column average out over the lines; a band's
+// is the same on every line.
+struct BandReading {
+  // The level that would make the bands vanish from the output: the lift,
+  // and the copy of the line's edge that imperfect steps leave in the band.
+  double visible = 0;
+  // The lift alone, parted from the edge's copy by how the edge's value
+  // changes from line to line, and its standard error (levels).
+  double lift = 0;
+  double lift_error = 1e30;
+};
+BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps);
+
+// Brightness and contrast for `steps` on this picture that lose least to the
+// bands the remaining black level makes, to clipping at every stage and to
+// rounding, relative to the picture's own strength. `keep` is always among
+// the candidates, so the result is never predicted worse than it.
+Headroom BalanceHeadroom(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps,
+                         double black_level, const Headroom& keep);
+
+}  // namespace tev::estimate
