@@ -783,12 +783,14 @@ class HeldOutScore {
   // The same criterion on the steps in exact arithmetic, without the
   // correction: candidates that need different room compare on the ghost
   // they leave, not on what the 8-bit rounding of their room takes away.
-  double Exact(const PluginSettings& settings) const {
+  double Exact(const PluginSettings& settings) const { return Exact(settings, black_); }
+  // ... with the steps taking `black` for black.
+  double Exact(const PluginSettings& settings, double black) const {
     std::vector<double> line(width_), next(width_);
     const double scale = 1.0 / group_;
     double l1 = 0;
     for (int y = 0; y < groups_; ++y) {
-      for (int x = 0; x < width_; ++x) line[x] = sums_[static_cast<size_t>(y) * width_ + x] - black_ * group_;
+      for (int x = 0; x < width_; ++x) line[x] = sums_[static_cast<size_t>(y) * width_ + x] - black * group_;
       if (settings.proc_enable)
         for (const StepSetting& step : settings.steps) {
           StepLine(line.data(), next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
@@ -828,6 +830,12 @@ class HeldOutScore {
   std::vector<uint8_t> lines_;
   std::vector<double> sums_;  // each group's lines summed
 };
+
+// The lift the bands of `steps` show, when they show it surely; else 0.
+double TrustedLift(const LumaFrame& f, const std::vector<StepSetting>& steps) {
+  const BandReading bands = ReadBands(f.pixels.data(), f.width, f.height, steps);
+  return std::fabs(bands.lift) >= kMinBlackLevel && bands.lift_error <= kMaxLiftError ? bands.lift : 0.0;
+}
 
 // The chosen settings polished on every line of the picture in groups (the
 // whole picture says a level more surely than the held-out lines alone);
@@ -1376,7 +1384,11 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
   const PluginSettings fitted = best;
   // Refined in exact arithmetic, for the reason the candidates are compared
   // in it; the plugin's own stages judge the result below.
-  auto exact = [&](const PluginSettings& s) { return score.Exact(s); };
+  // A black level the receiver lifted would put bands where the steps
+  // begin, which the criterion weighs against the ghost: the steps take the
+  // lift their bands show for black.
+  const double lift = TrustedLift(frames[0], best.steps);
+  auto exact = [&](const PluginSettings& s) { return score.Exact(s, lift); };
   double exact_score = exact(best);
   // A channel the edges measured is taken as measured: where the picture is
   // too soft to show the ghost, the criterion cannot refine it either.
@@ -1424,7 +1436,7 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
     // noise the criterion hardly tells the sides apart; the edges then
     // decide: the steps must take away their copy of the line's end, and
     // lower the criterion, if only a little.
-    const double exact_on = score.Exact(best), exact_off = score.Exact(bare), exact_side = score.Exact(mirrored);
+    const double exact_on = exact(best), exact_off = exact(bare), exact_side = exact(mirrored);
     const double left = MostLeft(EdgeStepShares(frames, *measured, best));
     result.passes = exact_on < exact_off * (1 + kMaxEdgeRise) &&
                     (exact_side > exact_on * (1 + kMinEdgeSideGap) ||
@@ -1441,9 +1453,9 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
       // (a lower contrast rounds the noise's small gradients away). The
       // steps are then weighed against none in exact arithmetic, and must
       // still beat processing off through the plugin's stages and be one-sided.
-      const double exact_on = score.Exact(best), exact_off = score.Exact(bare);
+      const double exact_on = exact(best), exact_off = exact(bare);
       result.passes = on < off && exact_on < exact_off * (1 - kMinExactDrop) &&
-                      score.Exact(mirrored) > exact_on * (1 + kMinSideGap);
+                      exact(mirrored) > exact_on * (1 + kMinSideGap);
       if (trace) std::fprintf(trace, "against no steps: exact on/off %.4f\n", exact_on / exact_off);
     }
   }
