@@ -9,6 +9,9 @@
 namespace tev::estimate {
 namespace {
 
+// Bands whose jumps make less than this together are not read.
+constexpr double kMinBandJump = 0.02;
+
 struct ActiveStep {
   int shift;
   double gain;
@@ -165,7 +168,9 @@ BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vec
     lift_num += c / scale / (error * error);
     lift_weight += 1 / (error * error);
   }
-  if (den > 1e-6) reading.visible = num / den;
+  // Bands of a few percent say little, and cost little; a gain control
+  // lifts black by at most half the range, and the edges' copy stays small.
+  if (den >= kMinBandJump * kMinBandJump) reading.visible = std::clamp(num / den, -32.0, 128.0);
   if (lift_weight > 0) {
     reading.lift = lift_num / lift_weight;
     reading.lift_error = 1 / std::sqrt(lift_weight);

@@ -657,7 +657,8 @@ constexpr double kMinExtraShare = 0.15;
 constexpr double kMinExtraDrop = 0.002;
 // Criteria this close are a tie.
 constexpr double kCriterionTie = 0.005;
-// A black level below this (levels) is not worth a second polish.
+// A black level below this (levels) is not worth a second polish (and a
+// gain control only ever lifts it).
 constexpr double kMinBlackLevel = 2.0;
 // ... nor one read less surely than this (levels).
 constexpr double kMaxLiftError = 2.0;
@@ -834,7 +835,7 @@ class HeldOutScore {
 // The lift the bands of `steps` show, when they show it surely; else 0.
 double TrustedLift(const LumaFrame& f, const std::vector<StepSetting>& steps) {
   const BandReading bands = ReadBands(f.pixels.data(), f.width, f.height, steps);
-  return std::fabs(bands.lift) >= kMinBlackLevel && bands.lift_error <= kMaxLiftError ? bands.lift : 0.0;
+  return bands.lift >= kMinBlackLevel && bands.lift_error <= kMaxLiftError ? bands.lift : 0.0;
 }
 
 // The chosen settings polished on every line of the picture in groups (the
@@ -858,7 +859,7 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
   BandReading bands = ReadBands(f.pixels.data(), f.width, f.height, polished.steps);
   if (trace)
     std::fprintf(trace, "bands: visible %.1f, lift %.1f +- %.1f\n", bands.visible, bands.lift, bands.lift_error);
-  if (std::fabs(bands.lift) >= kMinBlackLevel && bands.lift_error <= kMaxLiftError) {
+  if (bands.lift >= kMinBlackLevel && bands.lift_error <= kMaxLiftError) {
     whole.SetBlack(bands.lift);
     const PluginSettings again = Polish(exact, f.width, polished, may_drop);
     if (!again.steps.empty() && held_out(SettingsFor(f, again.steps)) <= held_out(off) * kVetoRatio) {
@@ -1503,6 +1504,25 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     if (t.passes) passed.push_back(std::move(t));
   }
   if (passed.empty()) return result;
+  // A black level the receiver lifted is the picture's, and its bands weigh
+  // in the plugin's stages against the steps that cancel most (a third of a
+  // strong negative echo was left for them): where the bands show it surely,
+  // the tries compare in exact arithmetic with the lift taken for black.
+  double lift = 0, lift_error = kMaxLiftError;
+  for (const SparseTry& t : passed) {
+    const BandReading bands = ReadBands(frames[0].pixels.data(), g.width, g.height, t.settings.steps);
+    if (bands.lift >= kMinBlackLevel && bands.lift_error <= lift_error)
+      lift = bands.lift, lift_error = bands.lift_error;
+  }
+  if (lift != 0 && !std::getenv("TEV_X")) {
+    PluginSettings none;
+    none.proc_enable = false;
+    const double exact_off = score.Exact(none);
+    for (SparseTry& t : passed) {
+      t.on = off * score.Exact(t.settings, lift) / exact_off;
+      if (options.trace) std::fprintf(options.trace, "with the lift %.1f for black: criterion %.4f of off\n", lift, t.on / off);
+    }
+  }
   // Where the edges show an echo, settings that leave its step are taken for
   // the picture's own likeness being cancelled (a blind's slats beat the
   // true echo on the criterion), as long as some settings take it away.
