@@ -660,8 +660,8 @@ constexpr double kCriterionTie = 0.005;
 // A black level below this (levels) is not worth a second polish (and a
 // gain control only ever lifts it).
 constexpr double kMinBlackLevel = 2.0;
-// ... nor one read less surely than this (levels).
-constexpr double kMaxLiftError = 2.0;
+// ... nor one that stands fewer standard errors clear of none.
+constexpr double kMinLiftDeviations = 5.0;
 
 // Horizontal gradients of a set of lines.
 struct Gradients {
@@ -832,10 +832,16 @@ class HeldOutScore {
   std::vector<double> sums_;  // each group's lines summed
 };
 
+// A lift the bands show surely: one a gain control makes (it only raises
+// black), and clear of its error.
+bool Trusted(const BandReading& bands) {
+  return bands.lift >= kMinBlackLevel && bands.lift >= kMinLiftDeviations * bands.lift_error;
+}
+
 // The lift the bands of `steps` show, when they show it surely; else 0.
 double TrustedLift(const LumaFrame& f, const std::vector<StepSetting>& steps) {
   const BandReading bands = ReadBands(f.pixels.data(), f.width, f.height, steps);
-  return bands.lift >= kMinBlackLevel && bands.lift_error <= kMaxLiftError ? bands.lift : 0.0;
+  return Trusted(bands) ? bands.lift : 0.0;
 }
 
 // The chosen settings polished on every line of the picture in groups (the
@@ -859,7 +865,7 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
   BandReading bands = ReadBands(f.pixels.data(), f.width, f.height, polished.steps);
   if (trace)
     std::fprintf(trace, "bands: visible %.1f, lift %.1f +- %.1f\n", bands.visible, bands.lift, bands.lift_error);
-  if (bands.lift >= kMinBlackLevel && bands.lift_error <= kMaxLiftError) {
+  if (Trusted(bands)) {
     whole.SetBlack(bands.lift);
     const PluginSettings again = Polish(exact, f.width, polished, may_drop);
     if (!again.steps.empty() && held_out(SettingsFor(f, again.steps)) <= held_out(off) * kVetoRatio) {
@@ -1508,13 +1514,12 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   // in the plugin's stages against the steps that cancel most (a third of a
   // strong negative echo was left for them): where the bands show it surely,
   // the tries compare in exact arithmetic with the lift taken for black.
-  double lift = 0, lift_error = kMaxLiftError;
+  double lift = 0, lift_error = 1e30;
   for (const SparseTry& t : passed) {
     const BandReading bands = ReadBands(frames[0].pixels.data(), g.width, g.height, t.settings.steps);
-    if (bands.lift >= kMinBlackLevel && bands.lift_error <= lift_error)
-      lift = bands.lift, lift_error = bands.lift_error;
+    if (Trusted(bands) && bands.lift_error <= lift_error) lift = bands.lift, lift_error = bands.lift_error;
   }
-  if (lift != 0 && !std::getenv("TEV_X")) {
+  if (lift != 0) {
     PluginSettings none;
     none.proc_enable = false;
     const double exact_off = score.Exact(none);
