@@ -53,10 +53,12 @@ PluginSettings FittedSettings(const ChannelModel& model, int width) {
 PluginSettings FittedSettingsOn(const ChannelModel& model, const std::vector<uint8_t>& received, int width,
                                 int height) {
   PluginSettings fit = FittedSettings(model, width);
-  const Headroom room = estimate::BalanceHeadroom(received.data(), width, height, fit.steps,
-                                                  ReceiverGain(model).offset, {fit.brightness, fit.contrast, true});
-  fit.brightness = room.brightness;
-  fit.contrast = room.contrast;
+  const estimate::Arrangement arranged = estimate::ArrangeSteps(received.data(), width, height, fit.steps,
+                                                                ReceiverGain(model).offset,
+                                                                {fit.brightness, fit.contrast, true});
+  fit.steps = arranged.steps;
+  fit.brightness = arranged.room.brightness;
+  fit.contrast = arranged.room.contrast;
   return fit;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <tuple>
+#include <utility>
 
 #include "processing/brightness_contrast.h"
 
@@ -82,6 +84,38 @@ struct Sorted {
   }
 };
 
+// d = intercept + slope * e by least squares, once more without the lines
+// far off the first fit (the picture's own steps); the intercept's standard
+// error is infinite when the fit cannot be made.
+struct LineFit {
+  double slope = 0, intercept = 0, intercept_error = 1e30;
+};
+LineFit FitLine(const std::vector<double>& e, const std::vector<double>& d) {
+  LineFit fit;
+  std::vector<bool> use(e.size(), true);
+  for (int pass = 0; pass < 2; ++pass) {
+    double n = 0, me = 0, md = 0;
+    for (size_t j = 0; j < e.size(); ++j)
+      if (use[j]) n += 1, me += e[j], md += d[j];
+    if (n < 8) return pass == 0 ? LineFit{} : fit;
+    me /= n;
+    md /= n;
+    double see = 0, sed = 0;
+    for (size_t j = 0; j < e.size(); ++j)
+      if (use[j]) see += (e[j] - me) * (e[j] - me), sed += (e[j] - me) * (d[j] - md);
+    if (see <= 0) return pass == 0 ? LineFit{} : fit;
+    fit.slope = sed / see;
+    fit.intercept = md - fit.slope * me;
+    std::vector<double> residual;
+    for (size_t j = 0; j < e.size(); ++j)
+      if (use[j]) residual.push_back(std::fabs(d[j] - fit.intercept - fit.slope * e[j]));
+    const double spread = 1.4826 * Median(residual) + 1e-6;
+    fit.intercept_error = spread * std::sqrt(1 / n + me * me / see);
+    for (size_t j = 0; j < e.size(); ++j) use[j] = std::fabs(d[j] - fit.intercept - fit.slope * e[j]) <= 3 * spread;
+  }
+  return fit;
+}
+
 }  // namespace
 
 BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps) {
@@ -137,31 +171,9 @@ BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vec
     den += runs[i].jump * runs[i].jump;
     // The step is k e + lift (jump - k): a copy of the edge the steps leave
     // (k), and the lift in the band. Where the edge's value changes from line
-    // to line the two part; a line far off the fit is the picture's own.
-    const std::vector<double>& e = edges_of[i];
-    const std::vector<double>& d = steps_of[i];
-    std::vector<bool> use(e.size(), true);
-    double k = 0, c = 0, se = 1e30;
-    for (int pass = 0; pass < 2; ++pass) {
-      double n = 0, me = 0, md = 0;
-      for (size_t j = 0; j < e.size(); ++j)
-        if (use[j]) n += 1, me += e[j], md += d[j];
-      if (n < 8) break;
-      me /= n;
-      md /= n;
-      double see = 0, sed = 0;
-      for (size_t j = 0; j < e.size(); ++j)
-        if (use[j]) see += (e[j] - me) * (e[j] - me), sed += (e[j] - me) * (d[j] - md);
-      if (see <= 0) break;
-      k = sed / see;
-      c = md - k * me;
-      std::vector<double> residual;
-      for (size_t j = 0; j < e.size(); ++j)
-        if (use[j]) residual.push_back(std::fabs(d[j] - c - k * e[j]));
-      const double spread = 1.4826 * Median(residual) + 1e-6;
-      se = spread * std::sqrt(1 / n + me * me / see);
-      for (size_t j = 0; j < e.size(); ++j) use[j] = std::fabs(d[j] - c - k * e[j]) <= 3 * spread;
-    }
+    // to line the two part.
+    const LineFit fit = FitLine(edges_of[i], steps_of[i]);
+    const double k = fit.slope, c = fit.intercept, se = fit.intercept_error;
     const double scale = runs[i].jump - k;
     if (se >= 1e30 || std::fabs(scale) < 1e-3) continue;
     const double error = se / std::fabs(scale);
@@ -178,10 +190,13 @@ BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vec
   return reading;
 }
 
-Headroom BalanceHeadroom(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps,
-                         double black_level, const Headroom& keep) {
+namespace {
+
+// The room for `steps` in their order that loses least, and its loss.
+std::pair<Headroom, double> Balance(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps,
+                                    double black_level, const Headroom& keep) {
   const std::vector<ActiveStep> active = ActiveSteps(steps, width);
-  if (active.empty() || width < 1 || height < 1) return keep;
+  if (active.empty() || width < 1 || height < 1) return {keep, 0.0};
   const std::vector<std::vector<double>> patterns = Patterns(active, width);
   const size_t stages = patterns.size();
   // A clip at one stage passes through the steps after it.
@@ -258,6 +273,26 @@ Headroom BalanceHeadroom(const uint8_t* luma, int width, int height, const std::
       const double c = cost(brightness, contrast);
       if (c < best_cost) best_cost = c, best = {brightness, contrast, true};
     }
+  return {best, best_cost};
+}
+
+}  // namespace
+
+Arrangement ArrangeSteps(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps,
+                         double black_level, const Headroom& keep) {
+  Arrangement best{steps, keep};
+  double best_cost;
+  std::tie(best.room, best_cost) = Balance(luma, width, height, steps, black_level, keep);
+  for (bool adding_first : {true, false}) {
+    std::vector<StepSetting> order = steps;
+    std::stable_partition(order.begin(), order.end(),
+                          [&](const StepSetting& s) { return (s.level > 0) == adding_first; });
+    bool same = true;
+    for (size_t i = 0; i < order.size(); ++i) same &= order[i].shift == steps[i].shift && order[i].level == steps[i].level;
+    if (same) continue;
+    const auto [room, cost] = Balance(luma, width, height, order, black_level, keep);
+    if (cost < best_cost) best_cost = cost, best = {order, room};
+  }
   return best;
 }
 

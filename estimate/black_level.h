@@ -28,9 +28,17 @@ BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vec
 
 // Brightness and contrast for `steps` on this picture that lose least to the
 // bands the remaining black level makes, to clipping at every stage and to
-// rounding, relative to the picture's own strength. `keep` is always among
-// the candidates, so the result is never predicted worse than it.
-Headroom BalanceHeadroom(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps,
+// rounding, relative to the picture's own strength, with the steps in their
+// own order, those that add first, or those that subtract first: the product
+// is the same, but what the stages between clip is not (a subtracting step on
+// black next to white dips below 0 before the adding ones restore it).
+// `keep` is always among the candidates, so the result is never predicted
+// worse than the steps in their order with it.
+struct Arrangement {
+  std::vector<StepSetting> steps;
+  Headroom room;
+};
+Arrangement ArrangeSteps(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps,
                          double black_level, const Headroom& keep);
 
 }  // namespace tev::estimate

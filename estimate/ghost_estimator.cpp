@@ -875,13 +875,16 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
   }
   const double black = bands.visible;
   polished = SettingsFor(f, polished.steps);
-  // The room above chosen never clips; bands from the black level left, and
-  // room the picture does not need, may cost more than a few clipped pixels.
-  const Headroom room = BalanceHeadroom(f.pixels.data(), f.width, f.height, polished.steps, black,
-                                        Headroom{polished.brightness, polished.contrast, true});
+  // The room above never clips; bands from the black level left, and room
+  // the picture does not need, may cost more than a few clipped pixels, and
+  // the steps' order decides what their stages clip.
+  const Arrangement arranged = ArrangeSteps(f.pixels.data(), f.width, f.height, polished.steps, black,
+                                            Headroom{polished.brightness, polished.contrast, true});
+  const Headroom& room = arranged.room;
   if (trace)
     std::fprintf(trace, "black level %.1f: brightness %d, contrast %d (were %d, %d)\n", black, room.brightness,
                  room.contrast, polished.brightness, polished.contrast);
+  polished.steps = arranged.steps;
   polished.brightness = room.brightness;
   polished.contrast = room.contrast;
   return polished;

@@ -232,6 +232,16 @@ TEST(GhostEstimator, TakesOutTheBlackLevelTheReceiverLifted) {
   }
 }
 
+// The same steps in another order clip less between their stages: on the
+// card (black beside white) subtracting first dipped below 0, and the
+// settings left 16.3 dB where the order that adds first leaves 21.7 dB.
+TEST(GhostEstimator, OrdersTheStepsSoTheirStagesClipLeast) {
+  const Estimated e = EstimateThrough(CardLuma(), {{{2.5, 0.3}}, 3});
+  ASSERT_TRUE(e.found.settings.proc_enable);
+  EXPECT_GT(e.found.settings.steps.front().level, 0);
+  EXPECT_GT(e.reduction(), 20);
+}
+
 // The steps' bands say how far the receiver lifted black, whether the line's
 // edge is the same on every line or not, and that it lifted nothing for an
 // echo that adds.
