@@ -288,7 +288,8 @@ Arrangement ArrangeSteps(const uint8_t* luma, int width, int height, const std::
     std::stable_partition(order.begin(), order.end(),
                           [&](const StepSetting& s) { return (s.level > 0) == adding_first; });
     bool same = true;
-    for (size_t i = 0; i < order.size(); ++i) same &= order[i].shift == steps[i].shift && order[i].level == steps[i].level;
+    for (size_t i = 0; i < order.size(); ++i)
+      same &= order[i].shift == steps[i].shift && order[i].level == steps[i].level;
     if (same) continue;
     const auto [room, cost] = Balance(luma, width, height, order, black_level, keep);
     if (cost < best_cost) best_cost = cost, best = {order, room};

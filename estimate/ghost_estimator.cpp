@@ -1528,7 +1528,8 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     const double exact_off = score.Exact(none);
     for (SparseTry& t : passed) {
       t.on = off * score.Exact(t.settings, lift) / exact_off;
-      if (options.trace) std::fprintf(options.trace, "with the lift %.1f for black: criterion %.4f of off\n", lift, t.on / off);
+      if (options.trace)
+        std::fprintf(options.trace, "with the lift %.1f for black: criterion %.4f of off\n", lift, t.on / off);
     }
   }
   // Where the edges show an echo, settings that leave its step are taken for
