@@ -594,7 +594,13 @@ PluginSettings Polish(const Score& score, int width, PluginSettings best, bool m
     bool changed = false;
     for (size_t i = 0; i < best.steps.size(); ++i) {
       PluginSettings candidate = best;
-      if (may_drop && std::abs(best.steps[i].level) <= 2) {
+      // A weak step at twice a strong one's shift is its cascade's next
+      // term, not the picture's likeness.
+      bool cascade = false;
+      for (const StepSetting& other : best.steps)
+        cascade |= std::abs(other.level) > 4 * std::abs(best.steps[i].level) &&
+                   std::abs(PixelShift(best.steps[i].shift, width) - 2 * PixelShift(other.shift, width)) <= 1;
+      if (may_drop && !cascade && std::abs(best.steps[i].level) <= 2) {
         candidate.steps.erase(candidate.steps.begin() + static_cast<ptrdiff_t>(i));
         if (take(candidate)) {
           origin.erase(origin.begin() + static_cast<ptrdiff_t>(i));
