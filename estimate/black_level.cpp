@@ -30,13 +30,8 @@ std::vector<ActiveStep> ActiveSteps(const std::vector<StepSetting>& steps, int w
   return active;
 }
 
-// One step in exact arithmetic, the source outside the line adding nothing.
 void Step(const std::vector<double>& in, std::vector<double>& out, const ActiveStep& s) {
-  const int width = static_cast<int>(in.size());
-  for (int x = 0; x < width; ++x) {
-    const int from = x - s.shift;
-    out[x] = in[x] + (from >= 0 && from < width ? s.gain * in[from] : 0.0);
-  }
+  StepLine(in.data(), out.data(), static_cast<int>(in.size()), s.shift, s.gain);
 }
 
 // What the steps make of a constant 1 on the line, after each step (index 0

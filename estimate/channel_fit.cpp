@@ -101,6 +101,13 @@ double StepGain(int32_t level) {
   return params.subtract ? -m : m;
 }
 
+void StepLine(const double* in, double* out, int width, int shift, double gain) {
+  for (int x = 0; x < width; ++x) {
+    const int from = x - shift;
+    out[x] = in[x] + (from >= 0 && from < width ? gain * in[from] : 0.0);
+  }
+}
+
 Response ApplyStep(const Response& x, int shift, double gain) {
   Response y;
   y.first = std::min(x.first, x.first + shift);

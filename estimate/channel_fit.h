@@ -41,6 +41,9 @@ double StepGain(int32_t level);
 
 // y = x * (1 + gain z^-shift): one step's effect on a response.
 Response ApplyStep(const Response& x, int pixel_shift, double gain);
+// The same step on a line of `width` values in exact arithmetic: out = in +
+// gain * in shifted by `shift` pixels, a source outside the line adding nothing.
+void StepLine(const double* in, double* out, int width, int shift, double gain);
 
 // The classic cascade for one echo (delay d, amplitude a): steps at d, 2d,
 // 4d, ... with levels -a, +a^2, +a^4, ... while a level rounds to at least

@@ -383,14 +383,6 @@ void TestCluster(const Whitened& wh, Cluster& c) {
   c.pre = c.asymmetry < 0;
 }
 
-// One step in exact arithmetic: out = in + gain * in shifted by `shift` pixels.
-void StepLine(const double* in, double* out, int width, int shift, double gain) {
-  for (int x = 0; x < width; ++x) {
-    const int from = x - shift;
-    out[x] = in[x] + (from >= 0 && from < width ? gain * in[from] : 0.0);
-  }
-}
-
 // The range of each stage's output on the picture, for the headroom.
 std::vector<StageSpan> PictureSpans(const LumaFrame& f, const std::vector<StepSetting>& steps) {
   std::vector<StageSpan> spans(steps.size(), StageSpan{1e9, -1e9, 1});
@@ -785,14 +777,11 @@ class HeldOutScore {
     for (size_t i = 0; i < plane.size(); ++i) values[i] = plane[i] / gain;
     return Judge(values) * gain;
   }
-  // The level the steps take for black in Exact (the lines' own when 0).
-  void SetBlack(double black) { black_ = black; }
   // The same criterion on the steps in exact arithmetic, without the
   // correction: candidates that need different room compare on the ghost
   // they leave, not on what the 8-bit rounding of their room takes away.
-  double Exact(const PluginSettings& settings) const { return Exact(settings, black_); }
-  // ... with the steps taking `black` for black.
-  double Exact(const PluginSettings& settings, double black) const {
+  // The steps take `black` for black (the lines' own when 0).
+  double Exact(const PluginSettings& settings, double black = 0) const {
     std::vector<double> line(width_), next(width_);
     const double scale = 1.0 / group_;
     double l1 = 0;
@@ -831,7 +820,6 @@ class HeldOutScore {
 
   int width_, group_;
   bool concave_;
-  double black_ = 0;
   int count_ = 0, groups_ = 0;
   size_t clipped_ = 0;
   std::vector<uint8_t> lines_;
@@ -858,42 +846,48 @@ double TrustedLift(const LumaFrame& f, const std::vector<StepSetting>& steps) {
 // of an echo on soft pictures better.
 PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen, const HeldOutScore& held_out,
                                bool may_drop = true, std::FILE* trace = nullptr) {
-  HeldOutScore whole(f, kHeldOutGroup, kHeldOutGroup / 2, kHeldOutGroup, true);
-  auto exact = [&](const PluginSettings& s) { return whole.Exact(s); };
-  PluginSettings polished = Polish(exact, f.width, chosen, may_drop);
+  const HeldOutScore whole(f, kHeldOutGroup, kHeldOutGroup / 2, kHeldOutGroup, true);
+  double lift = 0;
+  auto exact = [&](const PluginSettings& s) { return whole.Exact(s, lift); };
   PluginSettings off;
   off.proc_enable = false;
-  if (polished.steps.empty() || held_out(SettingsFor(f, polished.steps)) > held_out(off) * kVetoRatio)
-    polished = chosen;
+  const double limit = held_out(off) * kVetoRatio;
+  // Polished steps, with the room that never clips, replace `settled` when
+  // the plugin's own stages on the held-out lines let them.
+  auto take = [&](const PluginSettings& polished, PluginSettings& settled) {
+    if (polished.steps.empty()) return false;
+    PluginSettings roomed = SettingsFor(f, polished.steps);
+    if (held_out(roomed) > limit) return false;
+    settled = std::move(roomed);
+    return true;
+  };
+  PluginSettings settled;
+  if (!take(Polish(exact, f.width, chosen, may_drop), settled)) settled = SettingsFor(f, chosen.steps);
   // A black level that the receiver lifted shows where the steps' bands
   // begin, and there the criterion would trade a level against the band:
   // polish again with the steps taking the lifted level for black.
-  BandReading bands = ReadBands(f.pixels.data(), f.width, f.height, polished.steps);
+  BandReading bands = ReadBands(f.pixels.data(), f.width, f.height, settled.steps);
   if (trace)
     std::fprintf(trace, "bands: visible %.1f, lift %.1f +- %.1f\n", bands.visible, bands.lift, bands.lift_error);
   if (Trusted(bands)) {
-    whole.SetBlack(bands.lift);
-    const PluginSettings again = Polish(exact, f.width, polished, may_drop);
-    if (!again.steps.empty() && held_out(SettingsFor(f, again.steps)) <= held_out(off) * kVetoRatio) {
-      polished = again;
-      bands = ReadBands(f.pixels.data(), f.width, f.height, polished.steps);
-    }
+    lift = bands.lift;
+    if (take(Polish(exact, f.width, settled, may_drop), settled))
+      bands = ReadBands(f.pixels.data(), f.width, f.height, settled.steps);
   }
-  const double black = bands.visible;
-  polished = SettingsFor(f, polished.steps);
   // The room above never clips; bands from the black level left, and room
   // the picture does not need, may cost more than a few clipped pixels, and
   // the steps' order decides what their stages clip.
-  const Arrangement arranged = ArrangeSteps(f.pixels.data(), f.width, f.height, polished.steps, black,
-                                            Headroom{polished.brightness, polished.contrast, true});
+  const double black = bands.visible;
+  const Arrangement arranged = ArrangeSteps(f.pixels.data(), f.width, f.height, settled.steps, black,
+                                            Headroom{settled.brightness, settled.contrast, true});
   const Headroom& room = arranged.room;
   if (trace)
     std::fprintf(trace, "black level %.1f: brightness %d, contrast %d (were %d, %d)\n", black, room.brightness,
-                 room.contrast, polished.brightness, polished.contrast);
-  polished.steps = arranged.steps;
-  polished.brightness = room.brightness;
-  polished.contrast = room.contrast;
-  return polished;
+                 room.contrast, settled.brightness, settled.contrast);
+  settled.steps = arranged.steps;
+  settled.brightness = room.brightness;
+  settled.contrast = room.contrast;
+  return settled;
 }
 
 // The channel at `want` lags from its inverse filter 1 + sum c_j z^-lags_j:
