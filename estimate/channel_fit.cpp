@@ -137,6 +137,48 @@ std::vector<StepSetting> CascadeSteps(int delay, double amplitude, int width, in
   return steps;
 }
 
+std::vector<StepSetting> CompleteCascade(std::vector<StepSetting> steps, int width) {
+  if (steps.empty() || width < 2) return steps;
+  const StepSetting* strongest = &steps[0];
+  for (const StepSetting& s : steps)
+    if (std::abs(s.level) > std::abs(strongest->level)) strongest = &s;
+  const int32_t first = PixelShift(strongest->shift, width);
+  double gain = StepGain(strongest->level);
+  auto at = [&](long long pixels) -> const StepSetting* {
+    for (const StepSetting& s : steps)
+      if (std::llabs(PixelShift(s.shift, width) - pixels) <= 1) return &s;
+    return nullptr;
+  };
+  // The term at twice the shift must be there and near the square: else the
+  // steps are not one echo's cascade (or a second echo shares the lag).
+  const StepSetting* second = at(2LL * first);
+  if (second == nullptr || first == 0 || std::fabs(gain) < 0.1) return steps;
+  const double want = gain * gain, got = StepGain(second->level);
+  if (got < 0.6 * want || got > 1.5 * want) return steps;
+  // Every step must sit on the cascade (a smear spreads each term over a
+  // few pixels): a second echo's steps make cross terms there that the
+  // plain cascade does not know.
+  for (const StepSetting& s : steps) {
+    bool on_cascade = false;
+    for (long long pixels = first; std::llabs(pixels) < 2LL * width; pixels *= 2)
+      on_cascade |= std::llabs(PixelShift(s.shift, width) - pixels) <= 3;
+    if (!on_cascade) return steps;
+  }
+  const auto shifts = ReachableShifts(width, width - 1);
+  gain = got;
+  for (long long pixels = 4LL * first; std::llabs(pixels) < width && static_cast<int>(steps.size()) < kStepCount; pixels *= 2) {
+    gain *= gain;
+    if (const StepSetting* s = at(pixels)) {
+      gain = StepGain(s->level);
+      continue;
+    }
+    const int32_t level = LevelFor(gain);
+    if (level == 0) break;
+    steps.push_back({NearestSetting(shifts, static_cast<int>(pixels)), level});
+  }
+  return steps;
+}
+
 std::vector<StepSetting> FitSteps(const Response& h, int width, int max_steps) {
   max_steps = std::clamp(max_steps, 0, kStepCount);
   int delay = 0;

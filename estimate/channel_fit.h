@@ -50,6 +50,12 @@ void StepLine(const double* in, double* out, int width, int shift, double gain);
 // 1 %. It removes an unsmeared echo up to a remainder of a^(2^n).
 std::vector<StepSetting> CascadeSteps(int delay, double amplitude, int width, int max_steps = 3);
 
+// Steps that cancel one echo by its cascade, refined on a picture, may stop
+// a term short: a level refined up from a weaker first estimate leaves the
+// next term (+level^2 at twice the shift) unfitted. When the strongest step
+// and its term at twice the shift read as one cascade, the missing terms that
+// still round to a level are added, while there is a free step.
+std::vector<StepSetting> CompleteCascade(std::vector<StepSetting> steps, int width);
 // Up to `max_steps` steps fitted to `h` by coordinate descent over every
 // reachable shift (both signs) and level, levels quantised as the plugin
 // scales them. Starts from the cascade of the strongest echo in `h`, so it is

@@ -874,6 +874,13 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
     if (take(Polish(exact, f.width, settled, may_drop), settled))
       bands = ReadBands(f.pixels.data(), f.width, f.height, settled.steps);
   }
+  // The criterion hardly sees a 1 % step far out; the cascade says it is due.
+  PluginSettings completed = settled;
+  completed.steps = CompleteCascade(settled.steps, f.width);
+  if (completed.steps.size() > settled.steps.size() && take(completed, settled)) {
+    if (trace) std::fprintf(trace, "cascade completed: %zu steps\n", settled.steps.size());
+    bands = ReadBands(f.pixels.data(), f.width, f.height, settled.steps);
+  }
   // The room above never clips; bands from the black level left, and room
   // the picture does not need, may cost more than a few clipped pixels, and
   // the steps' order decides what their stages clip.
