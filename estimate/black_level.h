@@ -23,8 +23,18 @@ struct BandReading {
   // changes from line to line, and its standard error (levels).
   double lift = 0;
   double lift_error = 1e30;
+  // With `residuals` asked for, the same regression's slope where a single
+  // column's band changes: what the received channel and the steps together
+  // leave at that lag (the line edge's copy), free of the picture's texture,
+  // and its standard error. Negative lags are read at the line's end.
+  struct Residual {
+    int lag;
+    double response, error;
+  };
+  std::vector<Residual> residuals;
 };
-BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps);
+BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vector<StepSetting>& steps,
+                      bool residuals = false);
 
 // Brightness and contrast for `steps` on this picture that lose least to the
 // bands the remaining black level makes, to clipping at every stage and to

