@@ -875,12 +875,15 @@ std::vector<StepSetting> FollowEdges(const LumaFrame& f, std::vector<StepSetting
           at = static_cast<int>(i);
       if (at < 0) continue;
       const int32_t level = NearestLevel(StepGain(steps[at].level) - r.response);
-      if (level != 0 && level != steps[at].level) {
+      // A step the edges say should be nothing is the picture's likeness.
+      if (level != steps[at].level) {
         next[at].level = level;
         changed = true;
       }
     }
     if (!changed) break;
+    next.erase(std::remove_if(next.begin(), next.end(), [](const StepSetting& s) { return s.level == 0; }), next.end());
+    if (next.empty()) break;
     steps = next;
   }
   return steps;
@@ -927,8 +930,8 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
   {
     PluginSettings followed = settled;
     followed.steps = FollowEdges(f, settled.steps);
-    bool moved = false;
-    for (size_t i = 0; i < followed.steps.size(); ++i) moved |= followed.steps[i].level != settled.steps[i].level;
+    bool moved = followed.steps.size() != settled.steps.size();
+    for (size_t i = 0; i < followed.steps.size() && !moved; ++i) moved |= followed.steps[i].level != settled.steps[i].level;
     if (moved && exact(followed) <= exact(settled) * (1 + kMaxFollowRise) && take(followed, settled)) {
       if (trace) {
         std::fprintf(trace, "levels follow the edges:");
