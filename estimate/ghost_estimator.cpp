@@ -919,12 +919,12 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
   // begin, and there the criterion would trade a level against the band:
   // polish again with the steps taking the lifted level for black.
   BandReading bands = ReadBands(f.pixels.data(), f.width, f.height, settled.steps);
+  bool stale = false;  // the steps changed since `bands` was read
   if (trace)
     std::fprintf(trace, "bands: visible %.1f, lift %.1f +- %.1f\n", bands.visible, bands.lift, bands.lift_error);
   if (Trusted(bands)) {
     lift = bands.lift;
-    if (take(Polish(exact, f.width, settled, may_drop), settled))
-      bands = ReadBands(f.pixels.data(), f.width, f.height, settled.steps);
+    stale = take(Polish(exact, f.width, settled, may_drop), settled);
   }
   // The line's edges say what the steps leave at their lags, unbiased by the
   // picture's texture; the criterion may only object a little.
@@ -939,7 +939,7 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
         for (const StepSetting& step : settled.steps) std::fprintf(trace, " %d/%d", step.shift, step.level);
         std::fprintf(trace, "\n");
       }
-      bands = ReadBands(f.pixels.data(), f.width, f.height, settled.steps);
+      stale = true;
     }
   }
   // The criterion hardly sees a 1 % step far out; the cascade says it is due.
@@ -947,8 +947,9 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
   completed.steps = CompleteCascade(settled.steps, f.width);
   if (completed.steps.size() > settled.steps.size() && take(completed, settled)) {
     if (trace) std::fprintf(trace, "cascade completed: %zu steps\n", settled.steps.size());
-    bands = ReadBands(f.pixels.data(), f.width, f.height, settled.steps);
+    stale = true;
   }
+  if (stale) bands = ReadBands(f.pixels.data(), f.width, f.height, settled.steps);
   // The room above never clips; bands from the black level left, and room
   // the picture does not need, may cost more than a few clipped pixels, and
   // the steps' order decides what their stages clip.

@@ -279,13 +279,13 @@ TEST(BandReading, ReadsTheLiftOfTheReceiversBlack) {
   for (const auto& c : cases) {
     SCOPED_TRACE(demo::DescribeModel(c.model));
     const std::vector<uint8_t> ghosted = demo::ApplyChannel(c.model, c.clean, kWidth, kHeight);
-    const BandReading r = ReadBands(ghosted.data(), kWidth, kHeight, demo::FitSteps(c.model, kWidth));
+    const std::vector<StepSetting> fitted = demo::FitSteps(c.model, kWidth);
+    const BandReading r = ReadBands(ghosted.data(), kWidth, kHeight, fitted);
     EXPECT_NEAR(r.lift, demo::ReceiverGain(c.model).offset, 2);
     EXPECT_NEAR(r.visible, demo::ReceiverGain(c.model).offset, 2);
     // A first step 5 % short leaves 5 % of the line edge's copy at its lag
     // (a smeared echo's steps sit side by side and are not read one by one).
     if (c.model.smear_taps > 1) continue;
-    const std::vector<StepSetting> fitted = demo::FitSteps(c.model, kWidth);
     std::vector<StepSetting> short_steps = fitted;
     short_steps[0].level += short_steps[0].level > 0 ? -5 : 5;
     const int lag = PixelShift(short_steps[0].shift, kWidth);
