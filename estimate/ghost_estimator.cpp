@@ -5,6 +5,7 @@
 #include <complex>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 
 #include "estimate/black_level.h"
 #include "processing/brightness_contrast.h"
@@ -800,6 +801,29 @@ class HeldOutScore {
     return l1;
   }
 
+  // What the steps add to the exact criterion through noise of `sigma`
+  // levels alone: white noise in the same groups, through the steps, less
+  // none. Where the picture's gradients are large the noise adds little, so
+  // this is the most it can add.
+  double NoiseRise(const PluginSettings& settings, double sigma) const {
+    if (!settings.proc_enable || sigma <= 0) return 0;
+    std::mt19937 rng(1);
+    std::normal_distribution<double> noise(0, sigma * std::sqrt(group_));
+    std::vector<double> line(width_), next(width_);
+    const double scale = 1.0 / group_;
+    double rise = 0;
+    for (int y = 0; y < groups_; ++y) {
+      for (double& v : line) v = noise(rng);
+      for (int x = 0; x + 1 < width_; ++x) rise -= Huber((line[x + 1] - line[x]) * scale);
+      for (const StepSetting& step : settings.steps) {
+        StepLine(line.data(), next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
+        line.swap(next);
+      }
+      for (int x = 0; x + 1 < width_; ++x) rise += Huber((line[x + 1] - line[x]) * scale);
+    }
+    return rise;
+  }
+
  private:
   // Averaging a group's gradients keeps a ghost's edges, which run down the
   // picture, and lowers the noise and fine texture, which do not.
@@ -825,6 +849,20 @@ class HeldOutScore {
   std::vector<uint8_t> lines_;
   std::vector<double> sums_;  // each group's lines summed
 };
+
+// The picture's noise (levels): a line less the mean of its neighbours keeps
+// little of the picture and 1.5 times the noise's power.
+double NoiseSigma(const LumaFrame& f) {
+  std::vector<float> d;
+  for (int y = 1; y + 1 < f.height; y += 2)
+    for (int x = 0; x < f.width; ++x) {
+      const size_t i = static_cast<size_t>(y) * f.width + x;
+      d.push_back(std::fabs(f.pixels[i] - 0.5f * (f.pixels[i - f.width] + f.pixels[i + f.width])));
+    }
+  if (d.empty()) return 0;
+  std::nth_element(d.begin(), d.begin() + static_cast<ptrdiff_t>(d.size() / 2), d.end());
+  return 1.4826 * d[d.size() / 2] / std::sqrt(1.5);
+}
 
 // A lift the bands show surely: one a gain control makes (it only raises
 // black), and clear of its error.
@@ -1524,12 +1562,15 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
     // lower the criterion, if only a little.
     const double exact_on = exact(best), exact_off = exact(bare), exact_side = exact(mirrored);
     const double left = MostLeft(EdgeStepShares(frames, *measured, best));
-    result.passes = exact_on < exact_off * (1 + kMaxEdgeRise) &&
+    // The steps also copy the noise; on a soft picture that alone may raise
+    // the criterion more than the ghost's going lowers it.
+    const double noise = score.NoiseRise(best, NoiseSigma(frames[0]));
+    result.passes = exact_on < exact_off * (1 + kMaxEdgeRise) + noise &&
                     (exact_side > exact_on * (1 + kMinEdgeSideGap) ||
-                     (left < kMaxEdgeStepLeft && exact_on < exact_off && exact_side > exact_on));
+                     (left < kMaxEdgeStepLeft && exact_on < exact_off + noise && exact_side > exact_on));
     if (trace)
-      std::fprintf(trace, "exact gate: on/reference %.4f, other side/on %.4f, edge step left %.3f\n",
-                   exact_on / exact_off, exact_side / exact_on, left);
+      std::fprintf(trace, "exact gate: on/reference %.4f, other side/on %.4f, edge step left %.3f, noise %.4f\n",
+                   exact_on / exact_off, exact_side / exact_on, left, noise / exact_off);
   } else {
     const bool one_sided = on < reference * (1 - kMinDrop) && other_side > on * (1 + kMinShortSideGap);
     result.passes = short_delay ? one_sided || (!hinted && on < reference * (1 - kMinShortDrop))

@@ -186,7 +186,12 @@ TEST(GhostEstimator, FindsAGhostOnlyTheLineEdgesShow) {
   };
   std::vector<Case> cases{{FlatLines(), {{{4, 0.12}}, 1}}, {FlatLines(), {{{-6, -0.2}}, 3}}};
   const std::string storm = kNature + "Storm.jpg", wood = kNature + "Wood.jpg", blinds = kNature + "Blinds.jpg";
-  if (fs::exists(storm)) cases.push_back({EvalLuma(storm), {{{-8.05, 0.06}}, 1}});
+  if (fs::exists(storm)) {
+    cases.push_back({EvalLuma(storm), {{{-8.05, 0.06}}, 1}});
+    // Under noise, cancelling a strong echo on a soft sky copies more noise
+    // than ghost it takes away, by the criterion's count.
+    cases.push_back({EvalLuma(storm), {{{8.69, -0.30}}, 1}, 2.1});
+  }
   // The slats lower the criterion more than the true echo's steps do.
   if (fs::exists(blinds)) cases.push_back({EvalLuma(blinds), {{{3.58, 0.13}}, 3}});
   // A bright end of nearly one value on every line, under noise: only the
