@@ -1309,12 +1309,18 @@ struct EdgeReading {
   double base = 0;
   double step = 0;       // the echo's step over three columns, as read
   double clearance = 0;  // the step's t, or its robust deviations through the origin
+  bool found_by_origin = false;  // which of the two the clearance is
 
   // The echo's part of a step over `span` columns.
   double Of(const EdgeFit& f, int span) const { return by_origin ? f.origin_slope - span * base : f.slope; }
   // How many times the bar the echo clears.
-  double Cleared() const { return clearance / (by_origin ? kMinBorderZ : kMinBorderT); }
+  double Cleared() const { return clearance / (found_by_origin ? kMinBorderZ : kMinBorderT); }
 };
+// A free intercept's slope this significant, if short of finding an echo,
+// still reads it better than the step through the origin: a receiver's
+// black-level lift is an intercept, and through the origin it took a third
+// of a -9 % echo's step on a dark sky.
+constexpr double kMinReadT = 10;
 
 struct BorderEchoes {
   std::vector<int> peaks;  // signed delays where the regression is significant, strongest first
@@ -1368,7 +1374,9 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
   for (const Column& c : strongest) {
     if (static_cast<int>(found.peaks.size()) >= options.max_echoes || c.strength() < 1) break;
     const bool origin = c.by_origin();
-    EdgeReading reading{origin, origin ? c.base : 0.0, 0, origin ? std::fabs(c.z) : std::fabs(c.total.t)};
+    const bool read_by_origin = origin && std::fabs(c.total.t) < kMinReadT;
+    EdgeReading reading{read_by_origin, read_by_origin ? c.base : 0.0, 0, origin ? std::fabs(c.z) : std::fabs(c.total.t),
+                        origin};
     // A slope no echo could give is the picture's own straight edge.
     if (std::fabs(reading.Of(c.total, 3)) > kMaxBorderSlope) continue;
     // An echo's step grows with the edge from black: through the origin it
@@ -1564,7 +1572,9 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
     const double left = MostLeft(EdgeStepShares(frames, *measured, best));
     // The steps also copy the noise; on a soft picture that alone may raise
     // the criterion more than the ghost's going lowers it.
-    const double noise = score.NoiseRise(best, NoiseSigma(frames[0]));
+    const double sigma = NoiseSigma(frames[0]);
+    const double noise = score.NoiseRise(best, sigma);
+    if (trace) std::fprintf(trace, "noise sigma %.2f\n", sigma);
     result.passes = exact_on < exact_off * (1 + kMaxEdgeRise) + noise &&
                     (exact_side > exact_on * (1 + kMinEdgeSideGap) ||
                      (left < kMaxEdgeStepLeft && exact_on < exact_off + noise && exact_side > exact_on));

@@ -191,6 +191,9 @@ TEST(GhostEstimator, FindsAGhostOnlyTheLineEdgesShow) {
     // Under noise, cancelling a strong echo on a soft sky copies more noise
     // than ghost it takes away, by the criterion's count.
     cases.push_back({EvalLuma(storm), {{{8.69, -0.30}}, 1}, 2.1});
+    // The receiver's lift of black, read through the origin, took a third
+    // of this echo's step.
+    cases.push_back({EvalLuma(storm), {{{9.40, -0.09}}, 5}});
   }
   // The slats lower the criterion more than the true echo's steps do.
   if (fs::exists(blinds)) cases.push_back({EvalLuma(blinds), {{{3.58, 0.13}}, 3}});
