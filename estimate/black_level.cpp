@@ -164,6 +164,21 @@ BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vec
   // Per run and line: the step across the run less the picture's own slope
   // beside it, and the line's value at the edge whose copy enters there.
   std::vector<std::vector<double>> steps_of(runs.size()), edges_of(runs.size());
+  // For the residuals, a column whose neighbours do not change is read on its
+  // own even where a run holds it: a stray step a few pixels from an echo's
+  // would otherwise only be read in their sum.
+  auto changes = [&](int x) { return x >= 1 && x < width && std::fabs(p[x] - p[x - 1]) >= 1e-4; };
+  struct Column {
+    size_t run;
+    int x;
+    std::vector<double> steps;
+  };
+  std::vector<Column> columns;
+  if (residuals)
+    for (size_t i = 0; i < runs.size(); ++i)
+      if (runs[i].to - runs[i].from > 1)
+        for (int x = runs[i].from + 1; x <= runs[i].to; ++x)
+          if (x >= 2 && x + 1 < width && changes(x) && !changes(x - 1) && !changes(x + 1)) columns.push_back({i, x, {}});
   std::vector<double> line(width), next(width);
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = luma + static_cast<size_t>(y) * width;
@@ -182,6 +197,16 @@ BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vec
       steps_of[i].push_back(line[r.to] - line[r.from] - (n > 0 ? sum / n : 0.0));
       edges_of[i].push_back(2 * r.to < width ? row[0] : row[width - 1]);
     }
+    for (Column& c : columns)
+      c.steps.push_back(line[c.x] - line[c.x - 1] - (line[c.x - 1] - line[c.x - 2] + line[c.x + 1] - line[c.x]) / 2);
+  }
+  for (const Column& c : columns) {
+    const std::vector<double>& edges = edges_of[c.run];
+    const LineFit fit = FitLine(edges, c.steps);
+    if (fit.slope_error >= 1e30) continue;
+    const double error = std::max(fit.slope_error, JackknifeSlopeError(edges, c.steps));
+    const bool start = 2 * c.x < width;
+    reading.residuals.push_back({start ? c.x : c.x - width, start ? fit.slope : -fit.slope, error});
   }
   double num = 0, den = 0, lift_num = 0, lift_weight = 0;
   for (size_t i = 0; i < runs.size(); ++i) {

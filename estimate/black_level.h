@@ -24,7 +24,8 @@ struct BandReading {
   double lift = 0;
   double lift_error = 1e30;
   // With `residuals` asked for, the same regression's slope where a single
-  // column's band changes: what the received channel and the steps together
+  // column's band changes and its neighbours' do not (alone, or a few columns
+  // from another step's): what the received channel and the steps together
   // leave at that lag (the line edge's copy), free of the picture's texture,
   // and its standard error. Negative lags are read at the line's end.
   struct Residual {

@@ -308,12 +308,22 @@ TEST(BandReading, ReadsTheLiftOfTheReceiversBlack) {
 }
 
 // Grass looks in part like its own ghost, and every criterion on gradients
-// settled this +26 % echo at 20 % (12.9 dB); the line's edges show the rest.
+// settled the +26 % echo at 20 % (12.9 dB); the line's edges show the rest.
+// Beside the -32 % echo a stray 1 % step 3 px off was read only in the sum
+// of the two (17.4 dB).
 TEST(GhostEstimator, SetsTheLevelTheLineEdgesShow) {
   const std::string path = kNature + "GreenMeadow.jpg";
   if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
-  const Estimated e = EstimateThrough(EvalLuma(path), {{{1.53, 0.26}}, 1});
-  EXPECT_GT(e.reduction(), 18);
+  const std::vector<uint8_t> clean = EvalLuma(path);
+  const struct {
+    demo::ChannelModel model;
+    double least;
+  } cases[] = {{{{{1.53, 0.26}}, 1}, 18}, {{{{-4.37, -0.32}}, 1}, 19}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(demo::DescribeModel(c.model));
+    const Estimated e = EstimateThrough(clean, c.model);
+    EXPECT_GT(e.reduction(), c.least);
+  }
 }
 
 // Under noise the pre-correction alone once scored as well as the steps (a
