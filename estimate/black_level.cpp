@@ -149,9 +149,10 @@ BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vec
     int from, to;  // the band changes between column from and column to
     double jump;
   };
+  auto changes = [&](int x) { return x >= 1 && x < width && std::fabs(p[x] - p[x - 1]) >= 1e-4; };
   std::vector<Run> runs;
   for (int x = 1; x < width; ++x) {
-    if (std::fabs(p[x] - p[x - 1]) < 1e-4) continue;
+    if (!changes(x)) continue;
     if (!runs.empty() && x - 1 - runs.back().to <= 2) runs.back().to = x;
     else runs.push_back({x - 1, x, 0});
   }
@@ -167,7 +168,6 @@ BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vec
   // For the residuals, a column whose neighbours do not change is read on its
   // own even where a run holds it: a stray step a few pixels from an echo's
   // would otherwise only be read in their sum.
-  auto changes = [&](int x) { return x >= 1 && x < width && std::fabs(p[x] - p[x - 1]) >= 1e-4; };
   struct Column {
     size_t run;
     int x;
@@ -200,14 +200,15 @@ BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vec
     for (Column& c : columns)
       c.steps.push_back(line[c.x] - line[c.x - 1] - (line[c.x - 1] - line[c.x - 2] + line[c.x + 1] - line[c.x]) / 2);
   }
-  for (const Column& c : columns) {
-    const std::vector<double>& edges = edges_of[c.run];
-    const LineFit fit = FitLine(edges, c.steps);
-    if (fit.slope_error >= 1e30) continue;
-    const double error = std::max(fit.slope_error, JackknifeSlopeError(edges, c.steps));
-    const bool start = 2 * c.x < width;
-    reading.residuals.push_back({start ? c.x : c.x - width, start ? fit.slope : -fit.slope, error});
-  }
+  // The residual where the band changes between column x - 1 and x. At the
+  // line's start the copy enters going right; at its end it leaves.
+  auto add_residual = [&](int x, const LineFit& fit, const std::vector<double>& edges, const std::vector<double>& d) {
+    if (fit.slope_error >= 1e30) return;
+    const double error = std::max(fit.slope_error, JackknifeSlopeError(edges, d));
+    const bool start = 2 * x < width;
+    reading.residuals.push_back({start ? x : x - width, start ? fit.slope : -fit.slope, error});
+  };
+  for (const Column& c : columns) add_residual(c.x, FitLine(edges_of[c.run], c.steps), edges_of[c.run], c.steps);
   double num = 0, den = 0, lift_num = 0, lift_weight = 0;
   for (size_t i = 0; i < runs.size(); ++i) {
     std::vector<double> v = steps_of[i];
@@ -219,12 +220,7 @@ BandReading ReadBands(const uint8_t* luma, int width, int height, const std::vec
     // to line the two part.
     const LineFit fit = FitLine(edges_of[i], steps_of[i]);
     const double k = fit.slope, c = fit.intercept, se = fit.intercept_error;
-    // At the line's start the copy enters going right; at its end it leaves.
-    const bool start = 2 * runs[i].to < width;
-    if (residuals && runs[i].to - runs[i].from == 1 && fit.slope_error < 1e30) {
-      const double error = std::max(fit.slope_error, JackknifeSlopeError(edges_of[i], steps_of[i]));
-      reading.residuals.push_back({start ? runs[i].to : runs[i].to - width, start ? k : -k, error});
-    }
+    if (residuals && runs[i].to - runs[i].from == 1) add_residual(runs[i].to, fit, edges_of[i], steps_of[i]);
     const double scale = runs[i].jump - k;
     if (se >= 1e30 || std::fabs(scale) < 1e-3) continue;
     const double error = se / std::fabs(scale);

@@ -784,19 +784,11 @@ class HeldOutScore {
   // The steps take `black` for black (the lines' own when 0).
   double Exact(const PluginSettings& settings, double black = 0) const {
     std::vector<double> line(width_), next(width_);
-    const double scale = 1.0 / group_;
     double l1 = 0;
     for (int y = 0; y < groups_; ++y) {
       for (int x = 0; x < width_; ++x) line[x] = sums_[static_cast<size_t>(y) * width_ + x] - black * group_;
-      if (settings.proc_enable)
-        for (const StepSetting& step : settings.steps) {
-          StepLine(line.data(), next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
-          line.swap(next);
-        }
-      if (!concave_)
-        for (int x = 0; x + 1 < width_; ++x) l1 += Huber((line[x + 1] - line[x]) * scale);
-      else
-        for (int x = 0; x + 1 < width_; ++x) l1 += std::sqrt(Huber((line[x + 1] - line[x]) * scale) + 1);
+      if (settings.proc_enable) ThroughSteps(settings, line, next);
+      l1 += GroupScore(line);
     }
     return l1;
   }
@@ -810,21 +802,35 @@ class HeldOutScore {
     std::mt19937 rng(1);
     std::normal_distribution<double> noise(0, sigma * std::sqrt(group_));
     std::vector<double> line(width_), next(width_);
-    const double scale = 1.0 / group_;
     double rise = 0;
     for (int y = 0; y < groups_; ++y) {
       for (double& v : line) v = noise(rng);
-      for (int x = 0; x + 1 < width_; ++x) rise -= Huber((line[x + 1] - line[x]) * scale);
-      for (const StepSetting& step : settings.steps) {
-        StepLine(line.data(), next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
-        line.swap(next);
-      }
-      for (int x = 0; x + 1 < width_; ++x) rise += Huber((line[x + 1] - line[x]) * scale);
+      rise -= GroupScore(line);
+      ThroughSteps(settings, line, next);
+      rise += GroupScore(line);
     }
     return rise;
   }
 
  private:
+  // A group's summed line through the steps in exact arithmetic.
+  void ThroughSteps(const PluginSettings& settings, std::vector<double>& line, std::vector<double>& next) const {
+    for (const StepSetting& step : settings.steps) {
+      StepLine(line.data(), next.data(), width_, PixelShift(step.shift, width_), StepGain(step.level));
+      line.swap(next);
+    }
+  }
+  // The exact criterion of one group's summed line.
+  double GroupScore(const std::vector<double>& line) const {
+    const double scale = 1.0 / group_;
+    double l1 = 0;
+    if (!concave_)
+      for (int x = 0; x + 1 < width_; ++x) l1 += Huber((line[x + 1] - line[x]) * scale);
+    else
+      for (int x = 0; x + 1 < width_; ++x) l1 += std::sqrt(Huber((line[x + 1] - line[x]) * scale) + 1);
+    return l1;
+  }
+
   // Averaging a group's gradients keeps a ghost's edges, which run down the
   // picture, and lowers the noise and fine texture, which do not.
   double Judge(const std::vector<double>& plane) const {
@@ -1574,13 +1580,12 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
     // the criterion more than the ghost's going lowers it.
     const double sigma = NoiseSigma(frames[0]);
     const double noise = score.NoiseRise(best, sigma);
-    if (trace) std::fprintf(trace, "noise sigma %.2f\n", sigma);
     result.passes = exact_on < exact_off * (1 + kMaxEdgeRise) + noise &&
                     (exact_side > exact_on * (1 + kMinEdgeSideGap) ||
                      (left < kMaxEdgeStepLeft && exact_on < exact_off + noise && exact_side > exact_on));
     if (trace)
-      std::fprintf(trace, "exact gate: on/reference %.4f, other side/on %.4f, edge step left %.3f, noise %.4f\n",
-                   exact_on / exact_off, exact_side / exact_on, left, noise / exact_off);
+      std::fprintf(trace, "exact gate: on/reference %.4f, other side/on %.4f, edge step left %.3f, noise %.2f adds %.4f\n",
+                   exact_on / exact_off, exact_side / exact_on, left, sigma, noise / exact_off);
   } else {
     const bool one_sided = on < reference * (1 - kMinDrop) && other_side > on * (1 + kMinShortSideGap);
     result.passes = short_delay ? one_sided || (!hinted && on < reference * (1 - kMinShortDrop))
