@@ -163,10 +163,11 @@ TEST(GhostEstimator, NeverMakesAGhostedPictureWorse) {
 }
 
 // Echoes the correlation test sees but cannot confirm: a short one (12 px),
-// and the weaker of two.
+// the weaker of two, and one beside a blind's slats that looked one-sided too.
 TEST(GhostEstimator, FindsEchoesTheCorrelationTestLeavesUnconfirmed) {
   for (const PhotoCase& c : {PhotoCase{"Garden.jpg", {{{1.64, 0.09}}, 1}},
-                             PhotoCase{"YellowFlower.jpg", {{{-5.81, 0.14}, {-3.29, -0.10}}, 3}}}) {
+                             PhotoCase{"YellowFlower.jpg", {{{-5.81, 0.14}, {-3.29, -0.10}}, 3}},
+                             PhotoCase{"Blinds.jpg", {{{-3.35, 0.13}}, 1}}}) {
     const std::string path = kNature + c.photo;
     if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
     SCOPED_TRACE(c.photo + (" " + demo::DescribeModel(c.model)));
@@ -323,6 +324,18 @@ TEST(GhostEstimator, SetsTheLevelTheLineEdgesShow) {
     SCOPED_TRACE(demo::DescribeModel(c.model));
     const Estimated e = EstimateThrough(clean, c.model);
     EXPECT_GT(e.reduction(), c.least);
+  }
+}
+
+// Around an echo the criterion also fits the picture's likeness with weak
+// steps a few pixels off (18.3 and 17.6 dB with them).
+TEST(GhostEstimator, LeavesNoWeakStepBesideAStrongEcho) {
+  for (const PhotoCase& c :
+       {PhotoCase{"YellowFlower.jpg", {{{6.06, 0.26}}, 1}}, PhotoCase{"GreenMeadow.jpg", {{{4.25, 0.19}}, 1}}}) {
+    const std::string path = kNature + c.photo;
+    if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
+    SCOPED_TRACE(c.photo + (" " + demo::DescribeModel(c.model)));
+    EXPECT_GT(EstimateThrough(EvalLuma(path), c.model).reduction(), 20);
   }
 }
 
