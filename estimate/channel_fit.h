@@ -56,6 +56,11 @@ std::vector<StepSetting> CascadeSteps(int delay, double amplitude, int width, in
 // and its term at twice the shift read as one cascade, the missing terms that
 // still round to a level are added, while there is a free step.
 std::vector<StepSetting> CompleteCascade(std::vector<StepSetting> steps, int width);
+
+// `steps` without the weak ones (at most 2 %) that sit a few pixels from a
+// strong step and belong neither to its smear nor to a cascade.
+std::vector<StepSetting> DropStrays(const std::vector<StepSetting>& steps, int width);
+
 // Up to `max_steps` steps fitted to `h` by coordinate descent over every
 // reachable shift (both signs) and level, levels quantised as the plugin
 // scales them. Starts from the cascade of the strongest echo in `h`, so it is

@@ -934,42 +934,6 @@ std::vector<StepSetting> FollowEdges(const LumaFrame& f, std::vector<StepSetting
   return steps;
 }
 
-// A weak step (at most 2 %) a few pixels from one six times stronger is the
-// picture's own likeness that the criterion fitted around the echo (grass,
-// petals): a 2 % step 3 px beside a 17 % echo cost 8 dB. A smear's taps sit
-// within 2 px with the echo's sign; a weak step of the other sign that
-// close is kept only where it offsets a weak smear tap of the echo's beside it.
-std::vector<StepSetting> DropStrays(const std::vector<StepSetting>& steps, int width) {
-  std::vector<StepSetting> kept;
-  for (const StepSetting& s : steps) {
-    bool stray = false;
-    const int at = PixelShift(s.shift, width);
-    // A cascade's next term (twice a strong step's shift, or the sum of two)
-    // is due, however weak.
-    bool cascade = false;
-    for (const StepSetting& o : steps)
-      for (const StepSetting& q : steps)
-        cascade |= std::abs(o.level) >= 6 * std::abs(s.level) && std::abs(q.level) >= 6 * std::abs(s.level) &&
-                   std::abs(PixelShift(o.shift, width) + PixelShift(q.shift, width) - at) <= 1;
-    if (std::abs(s.level) <= 2 && !cascade)
-      for (const StepSetting& o : steps) {
-        const int d = std::abs(PixelShift(o.shift, width) - at);
-        if (std::abs(o.level) < 6 * std::abs(s.level) || d > 6 || d == 0) continue;
-        if (d >= 3) stray = true;
-        if ((o.level > 0) != (s.level > 0)) {
-          bool paired = false;
-          for (const StepSetting& p : steps)
-            paired |= &p != &s && std::abs(p.level) <= 2 && (p.level > 0) == (o.level > 0) &&
-                      std::abs(PixelShift(p.shift, width) - at) <= 1 &&
-                      PixelShift(p.shift, width) != PixelShift(o.shift, width);
-          if (!paired) stray = true;
-        }
-      }
-    if (!stray) kept.push_back(s);
-  }
-  return kept;
-}
-
 // The chosen settings polished on every line of the picture in groups (the
 // whole picture says a level more surely than the held-out lines alone);
 // the plugin's own stages on the held-out lines keep their veto. The sum of

@@ -277,6 +277,28 @@ TEST(CompleteCascade, AddsTheTermsOnlyOneEchosCascadeIsDue) {
   EXPECT_GT(EstimateThrough(EvalLuma(path), {{{8.79, 0.34}}, 1}).reduction(), 20);
 }
 
+TEST(DropStrays, KeepsSmearsCascadesAndFarSteps) {
+  const struct {
+    std::vector<StepSetting> steps, want;
+  } cases[] = {
+      {{{33, -17}, {37, 2}}, {{33, -17}}},                                  // 3 px off
+      {{{98, -24}, {100, 1}}, {{98, -24}}},                                 // 1 px off, other sign
+      {{{98, -24}, {100, -2}, {101, 1}}, {{98, -24}, {100, -2}, {101, 1}}},  // offsets a smear tap
+      {{{-82, 1}, {-80, 8}, {-79, 12}, {-78, 8}, {-76, 2}},                  // a 5-tap smear
+       {{-82, 1}, {-80, 8}, {-79, 12}, {-78, 8}, {-76, 2}}},
+      {{{21, -11}, {41, 1}, {50, -11}}, {{21, -11}, {41, 1}, {50, -11}}},    // the first echo's cascade
+      {{{33, -17}, {50, 2}}, {{33, -17}, {50, 2}}},                          // 12 px off
+  };
+  for (const auto& c : cases) {
+    const std::vector<StepSetting> got = DropStrays(c.steps, kWidth);
+    ASSERT_EQ(got.size(), c.want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].shift, c.want[i].shift);
+      EXPECT_EQ(got[i].level, c.want[i].level);
+    }
+  }
+}
+
 // The steps' bands say how far the receiver lifted black, whether the line's
 // edge is the same on every line or not, and that it lifted nothing for an
 // echo that adds.
