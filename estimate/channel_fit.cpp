@@ -196,14 +196,17 @@ std::vector<StepSetting> DropStrays(const std::vector<StepSetting>& steps, int w
       for (const StepSetting& q : steps)
         cascade |= std::abs(o.level) >= 6 * std::abs(s.level) && std::abs(q.level) >= 6 * std::abs(s.level) &&
                    std::abs(PixelShift(o.shift, width) + PixelShift(q.shift, width) - at) <= 1;
-    // The nearest strong step.
+    // The nearest strong step; one at the same pixel only trims its level.
     const StepSetting* o = nullptr;
     int d = 0;
+    bool trims = false;
     for (const StepSetting& n : steps) {
       const int dn = std::abs(PixelShift(n.shift, width) - at);
-      if (std::abs(n.level) >= 6 * std::abs(s.level) && dn > 0 && (o == nullptr || dn < d)) o = &n, d = dn;
+      if (std::abs(n.level) < 6 * std::abs(s.level)) continue;
+      trims |= dn == 0;
+      if (dn > 0 && (o == nullptr || dn < d)) o = &n, d = dn;
     }
-    if (std::abs(s.level) <= 2 && !cascade && o != nullptr && d <= 6) {
+    if (std::abs(s.level) <= 2 && !cascade && !trims && o != nullptr && d <= 6) {
       stray = d >= 3;
       if ((o->level > 0) != (s.level > 0)) {
         bool paired = false;

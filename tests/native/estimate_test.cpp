@@ -288,6 +288,7 @@ TEST(DropStrays, KeepsSmearsCascadesAndFarSteps) {
        {{-82, 1}, {-80, 8}, {-79, 12}, {-78, 8}, {-76, 2}}},
       {{{21, -11}, {41, 1}, {50, -11}}, {{21, -11}, {41, 1}, {50, -11}}},    // the first echo's cascade
       {{{33, -17}, {50, 2}}, {{33, -17}, {50, 2}}},                          // 12 px off
+      {{{23, -8}, {25, -16}, {25, 1}}, {{23, -8}, {25, -16}, {25, 1}}},       // trims a strong level
   };
   for (const auto& c : cases) {
     const std::vector<StepSetting> got = DropStrays(c.steps, kWidth);
