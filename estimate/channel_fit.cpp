@@ -185,36 +185,41 @@ std::vector<StepSetting> CompleteCascade(std::vector<StepSetting> steps, int wid
 // within 2 px of the nearest strong one with its sign; a weak step of the
 // other sign that close is kept only where it offsets a weak smear tap beside it.
 std::vector<StepSetting> DropStrays(const std::vector<StepSetting>& steps, int width) {
+  constexpr int kWeakest = 2;       // levels: a stray is at most this
+  constexpr int kStrongTimes = 6;   // a strong step is this many times the stray's level
+  constexpr int kSmearReach = 2;    // pixels: a smear's taps lie this close
+  constexpr int kStrayReach = 6;    // pixels: beyond this a weak step is another echo's
   std::vector<StepSetting> kept;
   for (const StepSetting& s : steps) {
-    bool stray = false;
     const int at = PixelShift(s.shift, width);
+    auto strong = [&](const StepSetting& n) { return std::abs(n.level) >= kStrongTimes * std::abs(s.level); };
     // A cascade's next term (twice a strong step's shift, or the sum of two)
     // is due, however weak.
     bool cascade = false;
-    for (const StepSetting& o : steps)
-      for (const StepSetting& q : steps)
-        cascade |= std::abs(o.level) >= 6 * std::abs(s.level) && std::abs(q.level) >= 6 * std::abs(s.level) &&
-                   std::abs(PixelShift(o.shift, width) + PixelShift(q.shift, width) - at) <= 1;
+    for (const StepSetting& a : steps)
+      for (const StepSetting& b : steps)
+        cascade |= strong(a) && strong(b) && std::abs(PixelShift(a.shift, width) + PixelShift(b.shift, width) - at) <= 1;
     // The nearest strong step; one at the same pixel only trims its level.
-    const StepSetting* o = nullptr;
-    int d = 0;
+    const StepSetting* nearest = nullptr;
+    int distance = 0;
     bool trims = false;
     for (const StepSetting& n : steps) {
-      const int dn = std::abs(PixelShift(n.shift, width) - at);
-      if (std::abs(n.level) < 6 * std::abs(s.level)) continue;
-      trims |= dn == 0;
-      if (dn > 0 && (o == nullptr || dn < d)) o = &n, d = dn;
+      if (!strong(n)) continue;
+      const int d = std::abs(PixelShift(n.shift, width) - at);
+      trims |= d == 0;
+      if (d > 0 && (nearest == nullptr || d < distance)) nearest = &n, distance = d;
     }
-    if (std::abs(s.level) <= 2 && !cascade && !trims && o != nullptr && d <= 6) {
-      stray = d >= 3;
-      if ((o->level > 0) != (s.level > 0)) {
-        bool paired = false;
+    bool stray = false;
+    if (std::abs(s.level) <= kWeakest && !cascade && !trims && nearest != nullptr && distance <= kStrayReach) {
+      stray = distance > kSmearReach;
+      if ((nearest->level > 0) != (s.level > 0)) {
+        // Of the other sign so close, it may offset a weak smear tap beside it.
+        bool offsets = false;
         for (const StepSetting& p : steps)
-          paired |= &p != &s && std::abs(p.level) <= 2 && (p.level > 0) == (o->level > 0) &&
-                    std::abs(PixelShift(p.shift, width) - at) <= 1 &&
-                    PixelShift(p.shift, width) != PixelShift(o->shift, width);
-        stray |= !paired;
+          offsets |= &p != &s && std::abs(p.level) <= kWeakest && (p.level > 0) == (nearest->level > 0) &&
+                     std::abs(PixelShift(p.shift, width) - at) <= 1 &&
+                     PixelShift(p.shift, width) != PixelShift(nearest->shift, width);
+        stray |= !offsets;
       }
     }
     if (!stray) kept.push_back(s);
