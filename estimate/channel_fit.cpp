@@ -191,6 +191,10 @@ std::vector<StepSetting> DropStrays(const std::vector<StepSetting>& steps, int w
   constexpr int kStrayReach = 6;    // pixels: beyond this a weak step is another echo's
   std::vector<StepSetting> kept;
   for (const StepSetting& s : steps) {
+    if (std::abs(s.level) > kWeakest) {
+      kept.push_back(s);
+      continue;
+    }
     const int at = PixelShift(s.shift, width);
     auto strong = [&](const StepSetting& n) { return std::abs(n.level) >= kStrongTimes * std::abs(s.level); };
     // A cascade's next term (twice a strong step's shift, or the sum of two)
@@ -210,7 +214,7 @@ std::vector<StepSetting> DropStrays(const std::vector<StepSetting>& steps, int w
       if (d > 0 && (nearest == nullptr || d < distance)) nearest = &n, distance = d;
     }
     bool stray = false;
-    if (std::abs(s.level) <= kWeakest && !cascade && !trims && nearest != nullptr && distance <= kStrayReach) {
+    if (!cascade && !trims && nearest != nullptr && distance <= kStrayReach) {
       stray = distance > kSmearReach;
       if ((nearest->level > 0) != (s.level > 0)) {
         // Of the other sign so close, it may offset a weak smear tap beside it.

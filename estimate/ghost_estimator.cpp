@@ -1618,14 +1618,12 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
 
 // The second look: echoes where the coarse sparse-gradient inverse puts
 // them, where the correlation test saw a plainly one-sided echo that it
-// could not confirm (`hints`, each with its channel as the correlation
-// measured it in `hinted_channels`), and where the line's edges show them; the
+// could not confirm (`hinted`), and where the line's edges show them; the
 // best that passes the gate. `edges_only`: the picture is too flat for
 // anything but the edges.
 Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Geometry& g,
                                   const EstimateOptions& options, int fit_step, const Gradients& fine,
-                                  const HeldOutScore& score, const std::vector<int>& hints,
-                                  const std::vector<Response>& hinted_channels, Estimate result,
+                                  const HeldOutScore& score, const std::vector<Cluster>& hinted, Estimate result,
                                   bool edges_only = false) {
   const double off = score(result.settings);
   result.score_off = result.score_on = off;
@@ -1638,10 +1636,15 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     const BorderEchoes* measured;
     const Response* given;
   };
+  // Each hint's delay and channel as the correlation measured it, and all together.
+  std::vector<int> hints;
+  std::vector<Response> hinted_channels(hinted.size());
   Response hinted_channel;
-  for (const Response& h : hinted_channels)
-    for (int lag = h.first; lag <= h.last(); ++lag)
-      if (lag != 0) hinted_channel.Add(lag, h.At(lag));
+  for (size_t i = 0; i < hinted.size(); ++i) {
+    hints.push_back(hinted[i].pre ? -hinted[i].peak : hinted[i].peak);
+    AddCluster(hinted[i], hinted_channels[i]);
+    AddCluster(hinted[i], hinted_channel);
+  }
   // The edges' echoes as the inverse measures them, and as the edges do.
   // The correlation's unconfirmed echoes as the inverse measures them, and
   // as the correlation did.
@@ -1797,7 +1800,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     // Too little detail for the picture's own likenesses to be told from a
     // ghost's; only the line's edges can still show one.
     if (!BorderPeaks(frames, g, options, nullptr).peaks.empty())
-      result = EstimateBySparseGradient(frames, g, options, fit_step, fine, held_out, {}, {}, result, true);
+      result = EstimateBySparseGradient(frames, g, options, fit_step, fine, held_out, {}, result, true);
     if (!result.settings.proc_enable) result.status = EstimateStatus::TooFlat;
     return result;
   }
@@ -1811,14 +1814,10 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       std::fprintf(trace, "candidate %d px: amplitude %+.4f, consistency %.1f, one-sidedness %+.2f\n", c.peak,
                    c.amplitude, c.consistency, c.asymmetry);
   // Plainly one-sided candidates, confirmed or not, for the second look.
-  std::vector<int> hints;
-  std::vector<Response> hinted_channels;  // one per hint
+  std::vector<Cluster> hinted;
   for (const Cluster& c : clusters)
-    if (std::fabs(c.asymmetry) >= kMinHintOneSided && static_cast<int>(hints.size()) < options.max_echoes) {
-      hints.push_back(c.pre ? -c.peak : c.peak);
-      hinted_channels.emplace_back();
-      AddCluster(c, hinted_channels.back());
-    }
+    if (std::fabs(c.asymmetry) >= kMinHintOneSided && static_cast<int>(hinted.size()) < options.max_echoes)
+      hinted.push_back(c);
   clusters.erase(std::remove_if(clusters.begin(), clusters.end(),
                                 [&](const Cluster& c) {
                                   // Textures (ripples, blinds, fabric) live at short distances:
@@ -1937,7 +1936,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     // (smear, noise, smooth pictures); the sparse-gradient criterion gets a
     // second look at what it left alone.
     result.score_on = result.score_off;
-    return EstimateBySparseGradient(frames, g, options, fit_step, fine, held_out, hints, hinted_channels, result);
+    return EstimateBySparseGradient(frames, g, options, fit_step, fine, held_out, hinted, result);
   }
 
   // The correlation test finds the clearest echoes and may miss a weaker
