@@ -1729,6 +1729,14 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   size_t chosen = passed.size();
   for (size_t i = 0; i < passed.size(); ++i)
     if (eligible[i] && (chosen == passed.size() || passed[i].on < passed[chosen].on)) chosen = i;
+  // Where the criterion all but ties, the settings that leave less of the
+  // edges' steps win: settings that left out an echo the edges showed won
+  // by 0.05 % (3.0 dB where the fit gives 8.2 dB).
+  const size_t least = chosen;
+  for (size_t i = 0; i < passed.size(); ++i)
+    if (eligible[i] && passed[i].on <= passed[least].on * (1 + kCriterionTie) &&
+        MostLeft(left[i]) < MostLeft(left[chosen]))
+      chosen = i;
   // Where the criterion all but ties, the channel the correlation measured
   // wins: the inverse also fits the texture around a short echo (on grass
   // it spread a clean 26 % echo over eight steps of both signs).
