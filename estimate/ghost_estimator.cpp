@@ -265,6 +265,7 @@ struct Cluster {
   double consistency = 0;  // t statistic of the echo's correlation over blocks of the picture
   double asymmetry = 0;    // fourth-order: the ghost's side of the picture
   bool pre = false;        // the ghost comes before the picture
+  int delay() const { return pre ? -peak : peak; }  // signed: negative before the picture
 };
 
 // A cluster's taps on its side of the picture.
@@ -1227,7 +1228,6 @@ std::vector<int> CoarsePeaks(const std::vector<LumaFrame>& frames, const Geometr
       if (std::abs(all[j] - all[i]) <= 2) window[i] += std::fabs(c0[j]);
       if (std::abs(all[j] + all[i]) <= 2) window[i] -= std::fabs(c0[j]);
     }
-  const int shortest_echo = g.shortest_echo;
   double first_window = 0;
   const std::vector<int> cascade = CascadeCentres(known);
   for (size_t i = 0; i < all.size(); ++i) {
@@ -1256,7 +1256,7 @@ std::vector<int> CoarsePeaks(const std::vector<LumaFrame>& frames, const Geometr
     // one is more often the picture than a path of its own.
     const bool weak = first_window > 0 && window[best] < share * first_window;
     const bool textured = std::abs(all[best]) < kShortDelayShare * g.width && window[best] < 2 * kMinWindow;
-    if (std::abs(all[best]) < shortest_echo || weak || textured) {
+    if (std::abs(all[best]) < g.shortest_echo || weak || textured) {
       window[best] = 0;
       --e;
       continue;
@@ -1356,7 +1356,6 @@ struct BorderEchoes {
 
 BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g, const EstimateOptions& options,
                          std::FILE* trace) {
-  const int shortest_echo = g.shortest_echo;
   struct Column {
     int lag;
     EdgeFit single;  // the step at this column alone
@@ -1375,7 +1374,7 @@ BorderEchoes BorderPeaks(const std::vector<LumaFrame>& frames, const Geometry& g
   std::vector<Column> columns;
   for (int sign : {1, -1}) {
     const size_t first = columns.size();
-    for (int k = shortest_echo; k <= g.last_tap; ++k) {
+    for (int k = g.shortest_echo; k <= g.last_tap; ++k) {
       // The echo's copy of the edge begins between columns k - 1 and k
       // (counted from the edge).
       columns.push_back({sign * k, RegressOnEdge(frames, sign, k - 1, k), EdgeStep(frames, sign * k)});
@@ -1500,7 +1499,6 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
                        bool hinted, const BorderEchoes* measured = nullptr, const Response* given = nullptr) {
   std::FILE* trace = options.trace;
   SparseTry result;
-  const int shortest_echo = g.shortest_echo;
   // The fine fit places each echo better than the coarse one.
   Response h = measured ? measured->h : given ? *given : FineChannel(fine, peaks, g, nullptr, 4, 2);
   if (!measured && !given) {
@@ -1508,7 +1506,7 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
       int centre = p;
       // Not below the shortest echo: the picture's own texture lives there.
       for (int lag = p - 3; lag <= p + 3; ++lag)
-        if (std::abs(lag) >= shortest_echo && (lag > 0) == (p > 0) && std::fabs(h.At(lag)) > std::fabs(h.At(centre)))
+        if (std::abs(lag) >= g.shortest_echo && (lag > 0) == (p > 0) && std::fabs(h.At(lag)) > std::fabs(h.At(centre)))
           centre = lag;
       p = centre;
     }
@@ -1664,7 +1662,7 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   std::vector<Response> hinted_channels(hinted.size());
   Response hinted_channel;
   for (size_t i = 0; i < hinted.size(); ++i) {
-    hints.push_back(hinted[i].pre ? -hinted[i].peak : hinted[i].peak);
+    hints.push_back(hinted[i].delay());
     AddCluster(hinted[i], hinted_channels[i]);
     AddCluster(hinted[i], hinted_channel);
   }
@@ -1883,7 +1881,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     Response clustered;
     std::vector<int> signed_peaks;
     for (const Cluster& c : set) {
-      signed_peaks.push_back(c.pre ? -c.peak : c.peak);
+      signed_peaks.push_back(c.delay());
       AddCluster(c, clustered);
     }
     PluginSettings refined = SettingsFor(frames[0], FitSteps(clustered, g.width, kStepCount));
@@ -1975,7 +1973,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   // one; the sparse-gradient criterion looks for more, each measured
   // together with those found.
   std::vector<int> known;
-  for (const Cluster& c : clusters) known.push_back(c.pre ? -c.peak : c.peak);
+  for (const Cluster& c : clusters) known.push_back(c.delay());
   std::vector<FoundEcho> extra_echoes;
   if (static_cast<int>(known.size()) < options.max_echoes) {
     const Response alone = FineChannel(fine, known, g, nullptr);
@@ -1990,7 +1988,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     // tried too: the inverse leaves out a known echo's cascade, where a short
     // strong echo may lie (a -26 % echo at 10 px read as two of 26 and 36 px).
     for (const Cluster& c : hinted) {
-      const int p = c.pre ? -c.peak : c.peak;
+      const int p = c.delay();
       bool near = false;
       for (int k : candidates) near |= std::abs(p - k) <= kSmearHalf;
       for (int k : known) near |= std::abs(p - k) <= kSmearHalf;
@@ -2037,7 +2035,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   result.settings = best;
   for (const Cluster& c : clusters) {
     FoundEcho echo;
-    echo.delay = c.pre ? -c.peak : c.peak;
+    echo.delay = c.delay();
     echo.amplitude = c.amplitude;
     for (double t : c.taps) echo.smear.push_back(t / c.amplitude);
     if (c.pre) std::reverse(echo.smear.begin(), echo.smear.end());
