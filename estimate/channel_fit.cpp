@@ -179,6 +179,82 @@ std::vector<StepSetting> CompleteCascade(std::vector<StepSetting> steps, int wid
   return steps;
 }
 
+namespace {
+
+// The cascade terms' levels that cancel best what a lone echo of `echo` at
+// `first` leaves after its own steps; `terms` index them in `steps`.
+std::vector<StepSetting> ImpliedTerms(std::vector<StepSetting> steps, const std::vector<size_t>& terms, int first,
+                                      double echo, int width) {
+  Response h;
+  h.Add(first, echo);
+  auto residual = [&](const std::vector<StepSetting>& trial) {
+    Response y = h;
+    for (const StepSetting& s : trial) y = ApplyStep(y, PixelShift(s.shift, width), StepGain(s.level));
+    return ResidualEnergy(y);
+  };
+  double best = residual(steps);
+  for (int pass = 0; pass < 3; ++pass)
+    for (size_t i : terms) {
+      const int32_t was = steps[i].level;
+      int32_t chosen = was;
+      for (int32_t level = was - 3; level <= was + 3; ++level) {
+        if (level == 0 || level < -100 || level > 100) continue;
+        steps[i].level = level;
+        const double e = residual(steps);
+        if (e < best - 1e-12) best = e, chosen = level;
+      }
+      steps[i].level = chosen;
+    }
+  return steps;
+}
+
+}  // namespace
+
+// The levels of a lone echo's cascade terms as the echo's own steps imply
+// them: the criterion hardly tells a 3 % term at twice the shift from a 2 %
+// one, while the echo's steps say which one is due (several steps at its
+// shift make cross terms there of their own). A term that one level more or
+// less on the echo's steps would imply stays: that level is as uncertain.
+// Steps that are not one unsmeared echo's cascade are left as they are.
+std::vector<StepSetting> SettleCascade(std::vector<StepSetting> steps, int width) {
+  if (steps.size() < 2 || width < 2) return steps;
+  size_t strongest = 0;
+  for (size_t i = 0; i < steps.size(); ++i)
+    if (std::abs(steps[i].level) > std::abs(steps[strongest].level)) strongest = i;
+  const int first = PixelShift(steps[strongest].shift, width);
+  if (first == 0) return steps;
+  double echo = 0;
+  std::vector<size_t> terms;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const int pixels = PixelShift(steps[i].shift, width);
+    if (pixels == first) {
+      echo -= StepGain(steps[i].level);
+      continue;
+    }
+    bool on_cascade = false;
+    for (long long m = 2LL * first; std::llabs(m) < 2LL * width; m *= 2) on_cascade |= pixels == m;
+    if (!on_cascade) return steps;  // a smear or another echo
+    terms.push_back(i);
+  }
+  if (terms.empty() || std::fabs(echo) < 0.1) return steps;
+  const std::vector<StepSetting> implied = ImpliedTerms(steps, terms, first, echo, width);
+  std::vector<std::vector<StepSetting>> nearby;
+  for (int delta : {-1, 1}) {
+    std::vector<StepSetting> other = steps;
+    other[strongest].level += delta;
+    if (other[strongest].level == 0) continue;
+    const double step = StepGain(other[strongest].level) - StepGain(steps[strongest].level);
+    nearby.push_back(ImpliedTerms(other, terms, first, echo - step, width));
+  }
+  std::vector<size_t> off;
+  for (size_t i : terms) {
+    bool within = steps[i].level == implied[i].level;
+    for (const auto& n : nearby) within |= steps[i].level == n[i].level;
+    if (!within) off.push_back(i);
+  }
+  return off.empty() ? steps : ImpliedTerms(steps, off, first, echo, width);
+}
+
 // A weak step (at most 2 %) a few pixels from one six times stronger is the
 // picture's own likeness that the criterion fitted around the echo (grass,
 // petals): a 2 % step 3 px beside a 17 % echo cost 8 dB. A smear's taps sit

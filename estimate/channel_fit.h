@@ -57,6 +57,11 @@ std::vector<StepSetting> CascadeSteps(int delay, double amplitude, int width, in
 // still round to a level are added, while there is a free step.
 std::vector<StepSetting> CompleteCascade(std::vector<StepSetting> steps, int width);
 
+// Steps that cancel one unsmeared echo by its cascade: each term at 2, 4, ...
+// times the echo's shift set to the level the echo's own steps imply, unless
+// one level more or less on those steps would imply the term as it is.
+std::vector<StepSetting> SettleCascade(std::vector<StepSetting> steps, int width);
+
 // `steps` without the weak ones (at most 2 %) that sit a few pixels from a
 // strong step and belong neither to its smear nor to a cascade.
 std::vector<StepSetting> DropStrays(const std::vector<StepSetting>& steps, int width);

@@ -999,6 +999,16 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
     if (trace) std::fprintf(trace, "cascade completed: %zu steps\n", settled.steps.size());
     stale = true;
   }
+  // The criterion hardly tells a cascade's weak terms apart; the echo's
+  // own steps say which are due.
+  PluginSettings squared = settled;
+  squared.steps = SettleCascade(settled.steps, f.width);
+  bool resettled = false;
+  for (size_t i = 0; i < squared.steps.size(); ++i) resettled |= squared.steps[i].level != settled.steps[i].level;
+  if (resettled && take(squared, settled)) {
+    if (trace) std::fprintf(trace, "cascade settled\n");
+    stale = true;
+  }
   PluginSettings lean = settled;
   lean.steps = DropStrays(settled.steps, f.width);
   if (lean.steps.size() < settled.steps.size() && take(lean, settled)) {
