@@ -137,6 +137,45 @@ std::vector<StepSetting> CascadeSteps(int delay, double amplitude, int width, in
   return steps;
 }
 
+std::vector<StepSetting> MergeSplitSteps(const std::vector<StepSetting>& steps, int width) {
+  std::map<int, std::vector<size_t>> at;  // pixel shift -> the steps there
+  for (size_t i = 0; i < steps.size(); ++i) at[PixelShift(steps[i].shift, width)].push_back(i);
+  if (at.size() == steps.size() || width < 2) return steps;
+  // (1 + g1 z)(1 + g2 z) = 1 + (g1 + g2) z + g1 g2 z^2: the cross terms go to
+  // the step at twice the shift.
+  std::map<int, double> cross;
+  std::vector<StepSetting> merged;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const int pixels = PixelShift(steps[i].shift, width);
+    const std::vector<size_t>& same = at[pixels];
+    if (same.front() != i) continue;
+    if (same.size() == 1) {
+      merged.push_back(steps[i]);
+      continue;
+    }
+    double sum = 0, pairs = 0;
+    for (size_t j : same) {
+      const double g = StepGain(steps[j].level);
+      pairs += sum * g;
+      sum += g;
+    }
+    cross[2 * pixels] += pairs;
+    if (LevelFor(sum) != 0) merged.push_back({steps[i].shift, LevelFor(sum)});
+  }
+  const auto shifts = ReachableShifts(width, width - 1);
+  for (const auto& [pixels, gain] : cross) {
+    auto term = std::find_if(merged.begin(), merged.end(),
+                             [&](const StepSetting& s) { return PixelShift(s.shift, width) == pixels; });
+    if (term != merged.end()) {
+      term->level = LevelFor(StepGain(term->level) + gain);
+      if (term->level == 0) merged.erase(term);
+    } else if (LevelFor(gain) != 0 && std::abs(pixels) < width) {
+      merged.push_back({NearestSetting(shifts, pixels), LevelFor(gain)});
+    }
+  }
+  return merged;
+}
+
 std::vector<StepSetting> CompleteCascade(std::vector<StepSetting> steps, int width) {
   if (steps.empty() || width < 2) return steps;
   const StepSetting* strongest = &steps[0];

@@ -57,6 +57,11 @@ std::vector<StepSetting> CascadeSteps(int delay, double amplitude, int width, in
 // still round to a level are added, while there is a free step.
 std::vector<StepSetting> CompleteCascade(std::vector<StepSetting> steps, int width);
 
+// Several steps at one shift as one step, their cross terms moved to the
+// step at twice the shift: the same product in fewer steps, which leaves
+// room for a cascade's further terms.
+std::vector<StepSetting> MergeSplitSteps(const std::vector<StepSetting>& steps, int width);
+
 // Steps that cancel one unsmeared echo by its cascade: each term at 2, 4, ...
 // times the echo's shift set to the level the echo's own steps imply, unless
 // one level more or less on those steps would imply the term as it is.

@@ -992,6 +992,14 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
       stale = true;
     }
   }
+  // Several steps at one shift do the work of one and crowd out the
+  // cascade's further terms; their product stays, in fewer steps.
+  PluginSettings merged = settled;
+  merged.steps = MergeSplitSteps(settled.steps, f.width);
+  if (merged.steps.size() < settled.steps.size() && take(merged, settled)) {
+    if (trace) std::fprintf(trace, "split steps merged: %zu steps\n", settled.steps.size());
+    stale = true;
+  }
   // The criterion hardly sees a 1 % step far out; the cascade says it is due.
   PluginSettings completed = settled;
   completed.steps = CompleteCascade(settled.steps, f.width);

@@ -306,6 +306,29 @@ TEST(SettleCascade, SetsTermsTheEchosStepsImplyAndKeepsTheRest) {
   }
 }
 
+// Garden.jpg with +35 % at 8.59 %: the echo's level split over five steps at
+// one shift left no step for the cascade's 2 % term (22.8 dB where the fit
+// gives 26.1 dB).
+TEST(MergeSplitSteps, KeepsTheProductInFewerSteps) {
+  const struct {
+    std::vector<StepSetting> steps, want;
+  } cases[] = {
+      {{{87, 1}, {172, 3}, {172, 8}, {86, -7}, {87, -1}, {86, -25}, {86, -3}, {172, -1}},
+       {{172, 13}, {86, -35}}},                       // cross terms at twice the shift
+      {{{25, -16}, {25, 1}, {23, -8}}, {{25, -15}, {23, -8}}},
+      {{{-90, 20}, {-90, 10}}, {{-90, 30}, {-180, 2}}},  // a cross term where no step was
+      {{{33, -17}, {37, 2}}, {{33, -17}, {37, 2}}},     // nothing split
+  };
+  for (const auto& c : cases) {
+    const std::vector<StepSetting> got = MergeSplitSteps(c.steps, kWidth);
+    ASSERT_EQ(got.size(), c.want.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].shift, c.want[i].shift) << i;
+      EXPECT_EQ(got[i].level, c.want[i].level) << i;
+    }
+  }
+}
+
 TEST(DropStrays, KeepsSmearsCascadesAndFarSteps) {
   const struct {
     std::vector<StepSetting> steps, want;
