@@ -545,7 +545,7 @@ TEST_F(EstimateCommand, UpdatesOnlyItsChannelInAnExistingFile) {
   EXPECT_EQ(after.substr(0, start), before.substr(0, before.find("[1001]")));
   EXPECT_EQ(after.substr(end), "[1002]\r\nStep1_Level=-7\r\n");
   EXPECT_NE(after.find("ProcEnable=1\r\n", start), std::string::npos);
-  EXPECT_NE(after.find("Step1_Shift=2", start), std::string::npos);  // the 18-pixel echo at 2.5 % of the line
+  EXPECT_NE(after.find("_Shift=25\r\n", start), std::string::npos);  // the 18-pixel echo at 2.5 % of the line
 
   // Asked again, the same settings leave the file as it is.
   ASSERT_EQ(Run({"--in", input, "--channel", "1001", "--out", settings}), 0);
