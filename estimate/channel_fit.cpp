@@ -137,6 +137,17 @@ std::vector<StepSetting> CascadeSteps(int delay, double amplitude, int width, in
   return steps;
 }
 
+namespace {
+
+// What is left of the channel `h` after `steps`, as energy off the impulse.
+double ResidualAfter(const Response& h, int width, const std::vector<StepSetting>& steps) {
+  Response y = h;
+  for (const StepSetting& step : steps) y = ApplyStep(y, PixelShift(step.shift, width), StepGain(step.level));
+  return ResidualEnergy(y);
+}
+
+}  // namespace
+
 std::vector<StepSetting> MergeSplitSteps(const std::vector<StepSetting>& steps, int width) {
   std::map<int, std::vector<size_t>> at;  // pixel shift -> the steps there
   for (size_t i = 0; i < steps.size(); ++i) at[PixelShift(steps[i].shift, width)].push_back(i);
@@ -226,11 +237,7 @@ std::vector<StepSetting> ImpliedTerms(std::vector<StepSetting> steps, const std:
                                       double echo, int width) {
   Response h;
   h.Add(first, echo);
-  auto residual = [&](const std::vector<StepSetting>& trial) {
-    Response y = h;
-    for (const StepSetting& s : trial) y = ApplyStep(y, PixelShift(s.shift, width), StepGain(s.level));
-    return ResidualEnergy(y);
-  };
+  auto residual = [&](const std::vector<StepSetting>& trial) { return ResidualAfter(h, width, trial); };
   double best = residual(steps);
   for (int pass = 0; pass < 3; ++pass)
     for (size_t i : terms) {
@@ -402,9 +409,7 @@ std::vector<StepSetting> FitSteps(const Response& h, int width, int max_steps) {
 }
 
 double PredictedResidualDb(const Response& h, int width, const std::vector<StepSetting>& steps) {
-  Response y = h;
-  for (const StepSetting& step : steps) y = ApplyStep(y, PixelShift(step.shift, width), StepGain(step.level));
-  const double e = ResidualEnergy(y);
+  const double e = ResidualAfter(h, width, steps);
   return e > 0 ? 10 * std::log10(e) : -200.0;
 }
 

@@ -940,6 +940,14 @@ std::vector<StepSetting> FollowEdges(const LumaFrame& f, std::vector<StepSetting
   return steps;
 }
 
+// Whether a rule changed any step's level (or dropped or added a step).
+bool LevelsMoved(const std::vector<StepSetting>& after, const std::vector<StepSetting>& before) {
+  if (after.size() != before.size()) return true;
+  for (size_t i = 0; i < after.size(); ++i)
+    if (after[i].level != before[i].level) return true;
+  return false;
+}
+
 // The chosen settings polished on every line of the picture in groups (the
 // whole picture says a level more surely than the held-out lines alone);
 // the plugin's own stages on the held-out lines keep their veto. The sum of
@@ -981,9 +989,7 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
   {
     PluginSettings followed = settled;
     followed.steps = FollowEdges(f, settled.steps);
-    bool moved = followed.steps.size() != settled.steps.size();
-    for (size_t i = 0; i < followed.steps.size() && !moved; ++i) moved |= followed.steps[i].level != settled.steps[i].level;
-    if (moved && exact(followed) <= exact(settled) * (1 + kMaxFollowRise) && take(followed, settled)) {
+    if (LevelsMoved(followed.steps, settled.steps) && exact(followed) <= exact(settled) * (1 + kMaxFollowRise) && take(followed, settled)) {
       if (trace) {
         std::fprintf(trace, "levels follow the edges:");
         for (const StepSetting& step : settled.steps) std::fprintf(trace, " %d/%d", step.shift, step.level);
@@ -1011,9 +1017,7 @@ PluginSettings PolishOnPicture(const LumaFrame& f, const PluginSettings& chosen,
   // own steps say which are due.
   PluginSettings squared = settled;
   squared.steps = SettleCascade(settled.steps, f.width);
-  bool resettled = false;
-  for (size_t i = 0; i < squared.steps.size(); ++i) resettled |= squared.steps[i].level != settled.steps[i].level;
-  if (resettled && take(squared, settled)) {
+  if (LevelsMoved(squared.steps, settled.steps) && take(squared, settled)) {
     if (trace) std::fprintf(trace, "cascade settled\n");
     stale = true;
   }
