@@ -882,6 +882,16 @@ bool Trusted(const BandReading& bands) {
   return bands.lift >= kMinBlackLevel && bands.lift >= kMinLiftDeviations * bands.lift_error;
 }
 
+// A gain control lifts black by the negative echoes' share of the range it
+// keeps; the steps that cancel them add, so their gains bound the lift
+// (twice over: a try may miss an echo, or read it weak).
+constexpr double kLiftMargin = 2.0;
+double MostLift(const std::vector<StepSetting>& steps) {
+  double negative = 0;
+  for (const StepSetting& step : steps) negative += std::max(0.0, StepGain(step.level));
+  return kLiftMargin * 255 * negative / (1 + negative) + kMinBlackLevel;
+}
+
 // The lift the bands of `steps` show, when they show it surely; else 0.
 double TrustedLift(const LumaFrame& f, const std::vector<StepSetting>& steps) {
   const BandReading bands = ReadBands(f.pixels.data(), f.width, f.height, steps);
@@ -1718,10 +1728,14 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   // in the plugin's stages against the steps that cancel most (a third of a
   // strong negative echo was left for them): where the bands show it surely,
   // the tries compare in exact arithmetic with the lift taken for black.
+  // A lift that no echo of a try's could make is the picture's own bright
+  // edge, and would decide between the tries (a blind's end read as 209
+  // levels under a -13 % echo, and the slats' steps won).
   double lift = 0, lift_error = 1e30;
   for (const SparseTry& t : passed) {
     const BandReading bands = ReadBands(frames[0].pixels.data(), g.width, g.height, t.settings.steps);
-    if (Trusted(bands) && bands.lift_error <= lift_error) lift = bands.lift, lift_error = bands.lift_error;
+    if (Trusted(bands) && bands.lift <= MostLift(t.settings.steps) && bands.lift_error <= lift_error)
+      lift = bands.lift, lift_error = bands.lift_error;
   }
   if (lift != 0) {
     PluginSettings none;
