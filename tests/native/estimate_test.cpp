@@ -94,6 +94,15 @@ Estimated EstimateThrough(const std::vector<uint8_t>& clean, const demo::Channel
   return e;
 }
 
+// The steps a rule returns, shift and level, in order.
+void ExpectSteps(const std::vector<StepSetting>& got, const std::vector<StepSetting>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i].shift, want[i].shift) << i;
+    EXPECT_EQ(got[i].level, want[i].level) << i;
+  }
+}
+
 // A photograph of Debian's nature backgrounds through a known channel.
 const std::string kNature = "/usr/share/backgrounds/mate/nature/";
 struct PhotoCase {
@@ -288,12 +297,7 @@ TEST(CompleteCascade, AddsTheTermsOnlyOneEchosCascadeIsDue) {
       {{{-87, 30}, {-175, 9}}, {{-87, 30}, {-175, 9}, {-350, 1}}},       // a ghost ahead, subtracting
   };
   for (const auto& c : cases) {
-    std::vector<StepSetting> got = CompleteCascade(c.steps, kWidth);
-    ASSERT_EQ(got.size(), c.want.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(got[i].shift, c.want[i].shift);
-      EXPECT_EQ(got[i].level, c.want[i].level);
-    }
+    ExpectSteps(CompleteCascade(c.steps, kWidth), c.want);
   }
   const std::string path = kNature + "Aqua.jpg";
   if (!fs::exists(path)) GTEST_SKIP() << path << " missing: run scripts/setup.sh";
@@ -318,12 +322,7 @@ TEST(SettleCascade, SetsTermsTheEchosStepsImplyAndKeepsTheRest) {
       {{{-44, 11}, {-90, -3}}, {{-44, 11}, {-90, -3}}},  // a stronger one is another echo
   };
   for (const auto& c : cases) {
-    const std::vector<StepSetting> got = SettleCascade(c.steps, kWidth);
-    ASSERT_EQ(got.size(), c.want.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(got[i].shift, c.want[i].shift) << i;
-      EXPECT_EQ(got[i].level, c.want[i].level) << i;
-    }
+    ExpectSteps(SettleCascade(c.steps, kWidth), c.want);
   }
 }
 
@@ -341,12 +340,7 @@ TEST(MergeSplitSteps, KeepsTheProductInFewerSteps) {
       {{{33, -17}, {37, 2}}, {{33, -17}, {37, 2}}},     // nothing split
   };
   for (const auto& c : cases) {
-    const std::vector<StepSetting> got = MergeSplitSteps(c.steps, kWidth);
-    ASSERT_EQ(got.size(), c.want.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(got[i].shift, c.want[i].shift) << i;
-      EXPECT_EQ(got[i].level, c.want[i].level) << i;
-    }
+    ExpectSteps(MergeSplitSteps(c.steps, kWidth), c.want);
   }
 }
 
@@ -364,12 +358,7 @@ TEST(DropStrays, KeepsSmearsCascadesAndFarSteps) {
       {{{23, -8}, {25, -16}, {25, 1}}, {{23, -8}, {25, -16}, {25, 1}}},       // trims a strong level
   };
   for (const auto& c : cases) {
-    const std::vector<StepSetting> got = DropStrays(c.steps, kWidth);
-    ASSERT_EQ(got.size(), c.want.size());
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(got[i].shift, c.want[i].shift);
-      EXPECT_EQ(got[i].level, c.want[i].level);
-    }
+    ExpectSteps(DropStrays(c.steps, kWidth), c.want);
   }
 }
 
