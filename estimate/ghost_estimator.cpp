@@ -2026,6 +2026,19 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     double base = measured.steps.empty() ? 1e30 : held_out.Exact(measured);
     double best_exact = held_out.Exact(best);
     double best_8bit = held_out(best);
+    // The echo at `p` of channel `h` joins those found, with the settings that measure them all.
+    auto add = [&](const Response& h, int p, const PluginSettings& candidate, double e, double e_8bit,
+                   double confidence) {
+      for (const FoundEcho& echo : EchoesOf(h, options.max_echoes))
+        if (std::abs(echo.delay - p) <= kSmearHalf) {
+          extra_echoes.push_back(echo);
+          extra_echoes.back().confidence = confidence;
+        }
+      best = candidate;
+      best_exact = base = e;
+      best_8bit = e_8bit;
+      known.push_back(p);
+    };
     std::vector<int> candidates = CoarsePeaks(frames, g, options, fit_step, known, trace);
     const size_t coarse_count = candidates.size();
     // A plainly one-sided echo the correlation test could not confirm is
@@ -2064,15 +2077,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       const double side_gap = short_hint ? kMinShortSideGap : kMinSideGap;
       if (!(e < base * (1 - drop) && e < best_exact && other_side > e * (1 + side_gap) && e_8bit < best_8bit))
         continue;
-      for (const FoundEcho& echo : EchoesOf(h, options.max_echoes))
-        if (std::abs(echo.delay - p) <= kSmearHalf) {
-          extra_echoes.push_back(echo);
-          extra_echoes.back().confidence = 100 * (1 - e / base);
-        }
-      best = candidate;
-      best_exact = base = e;
-      best_8bit = e_8bit;
-      known = trial;
+      add(h, p, candidate, e, e_8bit, 100 * (1 - e / base));
     }
     // Where the picture repeats near an echo's delay (a blind's slats), the
     // criterion cannot judge a weaker second echo; the line's edges can. An
@@ -2108,15 +2113,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       if (!(left < kMaxEdgeStepLeft && left_before > kMaxEdgeStepIgnored && e < base * (1 + kMaxEdgeExtraRise) &&
             other_side > e && e_8bit < best_8bit * (1 + kMaxEdgeExtraRise)))
         continue;
-      for (const FoundEcho& echo : EchoesOf(h, options.max_echoes))
-        if (std::abs(echo.delay - p) <= kSmearHalf) {
-          extra_echoes.push_back(echo);
-          extra_echoes.back().confidence = border.readings[i].clearance;
-        }
-      best = candidate;
-      best_exact = base = e;
-      best_8bit = e_8bit;
-      known.push_back(p);
+      add(h, p, candidate, e, e_8bit, border.readings[i].clearance);
     }
   }
   best = PolishOnPicture(frames[0], best, held_out, true, options.trace);
