@@ -2026,6 +2026,21 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     double base = measured.steps.empty() ? 1e30 : held_out.Exact(measured);
     double best_exact = held_out.Exact(best);
     double best_8bit = held_out(best);
+    // The settings channel `h` asks for, judged on the held-out lines, as
+    // they are and with the echo at `p` moved to the other side of the picture.
+    struct Judged {
+      PluginSettings settings;
+      double e = 0, e_8bit = 0, other_side = 0;
+    };
+    auto judge = [&](const Response& h, int p, Judged& j) {
+      if (!Plausible(h)) return false;
+      j.settings = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
+      if (j.settings.steps.empty()) return false;
+      j.e = held_out.Exact(j.settings);
+      j.e_8bit = held_out(j.settings);
+      j.other_side = held_out.Exact(MirrorSteps(j.settings, p, g.width));
+      return true;
+    };
     // The echo at `p` of channel `h` joins those found, with the settings that measure them all.
     auto add = [&](const Response& h, int p, const PluginSettings& candidate, double e, double e_8bit,
                    double confidence) {
@@ -2057,11 +2072,9 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       std::vector<int> trial = known;
       trial.push_back(p);
       const Response h = FineChannel(fine, trial, g, trace);
-      if (!Plausible(h)) continue;
-      const PluginSettings candidate = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
-      if (candidate.steps.empty()) continue;
-      const double e = held_out.Exact(candidate), e_8bit = held_out(candidate);
-      const double other_side = held_out.Exact(MirrorSteps(candidate, p, g.width));
+      Judged j;
+      if (!judge(h, p, j)) continue;
+      const double e = j.e, e_8bit = j.e_8bit, other_side = j.other_side;
       if (trace)
         std::fprintf(trace,
                      "extra echo %d: held-out %.5f against %.5f alone and %.5f chosen, other side %.5g, "
@@ -2077,7 +2090,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       const double side_gap = short_hint ? kMinShortSideGap : kMinSideGap;
       if (!(e < base * (1 - drop) && e < best_exact && other_side > e * (1 + side_gap) && e_8bit < best_8bit))
         continue;
-      add(h, p, candidate, e, e_8bit, 100 * (1 - e / base));
+      add(h, p, j.settings, e, e_8bit, 100 * (1 - e / base));
     }
     // Where the picture repeats near an echo's delay (a blind's slats), the
     // criterion cannot judge a weaker second echo; the line's edges can. An
@@ -2086,34 +2099,37 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     // plugin's stages, object only a little (a +15 % echo at 33 px beside a
     // +22 % one raised them 0.5 % and 2.3 %, and was worth 7 dB).
     const BorderEchoes border = BorderPeaks(frames, g, options, trace);
+    Response found = FineChannel(fine, known, g, nullptr);
     for (size_t i = 0; i < border.peaks.size() && static_cast<int>(known.size()) < options.max_echoes; ++i) {
       const int p = border.peaks[i];
       bool near = false;  // an echo found, or its cascade
       for (int k : known)
         for (int m = 1; m <= 4; ++m) near |= std::abs(p - m * k) <= 2 * kSmearHalf;
       if (near) continue;
-      Response h = FineChannel(fine, known, g, nullptr);
-      for (int lag = p - kSmearHalf; lag <= p + kSmearHalf; ++lag)
-        if (lag != 0) h.Add(lag, border.h.At(lag) - h.At(lag));
-      if (!Plausible(h)) continue;
-      const PluginSettings candidate = SettingsFor(frames[0], FitSteps(h, g.width, kStepCount));
-      if (candidate.steps.empty()) continue;
       BorderEchoes one;
       one.peaks = {p};
       one.readings = {border.readings[i]};
-      const double left = MostLeft(EdgeStepShares(frames, one, candidate));
       const double left_before = MostLeft(EdgeStepShares(frames, one, best));
-      const double e = held_out.Exact(candidate), e_8bit = held_out(candidate);
-      const double other_side = held_out.Exact(MirrorSteps(candidate, p, g.width));
+      if (!(left_before > kMaxEdgeStepIgnored)) {
+        if (trace) std::fprintf(trace, "edge echo %d: the settings leave %.3f of its step\n", p, left_before);
+        continue;
+      }
+      Response h = found;
+      for (int lag = p - kSmearHalf; lag <= p + kSmearHalf; ++lag)
+        if (lag != 0) h.Add(lag, border.h.At(lag) - h.At(lag));
+      Judged j;
+      if (!judge(h, p, j)) continue;
+      const double left = MostLeft(EdgeStepShares(frames, one, j.settings));
       if (trace)
         std::fprintf(trace,
                      "edge echo %d: held-out %.5f against %.5f, other side %.5g, stages %.5f against %.5f, "
                      "edge step left %.3f (was %.3f)\n",
-                     p, e, base, other_side, e_8bit, best_8bit, left, left_before);
-      if (!(left < kMaxEdgeStepLeft && left_before > kMaxEdgeStepIgnored && e < base * (1 + kMaxEdgeExtraRise) &&
-            other_side > e && e_8bit < best_8bit * (1 + kMaxEdgeExtraRise)))
+                     p, j.e, base, j.other_side, j.e_8bit, best_8bit, left, left_before);
+      if (!(left < kMaxEdgeStepLeft && j.e < base * (1 + kMaxEdgeExtraRise) && j.other_side > j.e &&
+            j.e_8bit < best_8bit * (1 + kMaxEdgeExtraRise)))
         continue;
-      add(h, p, candidate, e, e_8bit, border.readings[i].clearance);
+      add(h, p, j.settings, j.e, j.e_8bit, border.readings[i].clearance);
+      found = FineChannel(fine, known, g, nullptr);
     }
   }
   best = PolishOnPicture(frames[0], best, held_out, true, options.trace);
