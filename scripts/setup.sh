@@ -16,6 +16,8 @@ packages=(
   # tev filter's tests: real FFmpeg on both sides of its pipes, and natural
   # photographs (MATE's nature backgrounds) for the ghost it removes and the estimator's checks
   ffmpeg mate-backgrounds
+  # more photographs, never tuned to, and a texture that once passed for a ghost
+  lomiri-wallpapers-16.04
 )
 
 missing=()
