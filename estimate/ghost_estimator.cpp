@@ -1352,15 +1352,15 @@ EdgeFit RegressOnEdge(const std::vector<LumaFrame>& frames, int sign, int from, 
   }
   EdgeFit fit;
   if (see < 1) return fit;  // a black edge copies nothing
-  fit.origin_slope = ses / see;
-  fit.origin_t = fit.origin_slope * std::sqrt(see / std::max((sss - fit.origin_slope * ses) / n, 1e-3));
   const double var_edge = see / n - (se / n) * (se / n);
-  const double var_step = sss / n - (ss / n) * (ss / n);
-  const double cov = ses / n - (se / n) * (ss / n);
   // An edge of one value tells nothing: its copy is a step like the
   // picture's own there (the test card's vertical lines read as echoes of
   // 30 %, and the steps for them took a 13 % ghost 6 dB worse).
-  if (var_edge < 1) return EdgeFit{};
+  if (var_edge < 1) return fit;
+  fit.origin_slope = ses / see;
+  fit.origin_t = fit.origin_slope * std::sqrt(see / std::max((sss - fit.origin_slope * ses) / n, 1e-3));
+  const double var_step = sss / n - (ss / n) * (ss / n);
+  const double cov = ses / n - (se / n) * (ss / n);
   fit.slope = cov / var_edge;
   fit.t = fit.slope * std::sqrt(var_edge * n / std::max(var_step - fit.slope * cov, 1e-3));
   return fit;
