@@ -20,6 +20,18 @@ packages=(
   lomiri-wallpapers-16.04
 )
 
+# A mirror caught mid-sync fails one index (seen: bookworm-security's i386
+# list); the lists it did fetch usually still hold every package we need, so
+# retry, then go on with them and let the install be the judge.
+update() {
+  local i
+  for i in 1 2 3; do
+    apt-get update -qq && return 0
+    sleep $((i * 5))
+  done
+  echo "setup: apt-get update failed three times; installing from the package lists it has" >&2
+}
+
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
@@ -33,9 +45,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" = 0 ] || { echo "setup: run as root to install: ${missing[*]}" >&2; exit 1; }
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
+  update
   # With recommends: Wine draws its dialogs with the X extensions and fonts it recommends.
   apt-get install -y -qq "${missing[@]}" >/dev/null
 elif [ "${need_update:-0}" = 1 ]; then
-  apt-get update -qq
+  update
 fi
