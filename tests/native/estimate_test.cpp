@@ -315,6 +315,45 @@ TEST(GhostEstimator, JudgesAnExtraEchoAgainstItsOwnRoom) {
   EXPECT_GT(e.reduction(), Reduction(e.clean, e.ghosted, demo::FittedSettingsOn(model, e.ghosted, kWidth, kHeight)) - 3);
 }
 
+// Photographs never tuned to (lomiri-wallpapers-16.04, CC-BY-SA-4.0) and the
+// card, estimated from YUY2 as the evaluation does, against the fit with the
+// room traded on the picture. Each was refused whole, where the fit gives
+// 12 to 17 dB:
+// - a weak echo beside two others: it changed the criterion by less than
+//   the side gap asked of one, though that was more than it took away;
+// - a pre-echo on a soft picture: its steps left one-sidedness at the
+//   level the picture shows at lags with no echo, but not under half of
+//   what it had;
+// - three echoes on the card, where only the try that took away the
+//   edges' weak echo was eligible, and it cancelled nothing else.
+TEST(GhostEstimator, KeepsEchoesItsTestsCouldNotTellFromThePicture) {
+  const std::string soft = "/usr/share/backgrounds/Picture_1A_by_freespace.jpg";
+  struct Case {
+    std::string photo;
+    demo::ChannelModel model;
+  };
+  for (const Case& c : {Case{soft, {{{2.4597, -0.09892}, {-8.2286, 0.15537}, {-3.3890, 0.09083}}, 5}},
+                        Case{soft, {{{-3.6732, 0.09067}}, 1}},
+                        Case{"", {{{3.2163, -0.31682}, {-8.5501, 0.05641}, {-3.6686, -0.04664}}, 3}}}) {
+    if (!c.photo.empty() && !fs::exists(c.photo)) GTEST_SKIP() << c.photo << " missing: run scripts/setup.sh";
+    SCOPED_TRACE(c.photo + " " + demo::DescribeModel(c.model));
+    const std::vector<uint8_t> yuy2 =
+        c.photo.empty() ? media::ConvertFileFrame(demo::MakeTestCard(kWidth, kHeight, 0).bgr, media::PixelKind::Bgr24,
+                                                  media::PixelKind::Yuy2, {kWidth, kHeight})
+                        : demo::PhotoFrame(c.photo);
+    std::vector<uint8_t> ghost = yuy2;
+    demo::ApplyChannelYuy2(c.model, ghost, kWidth, kHeight);
+    Estimated e{std::vector<uint8_t>(yuy2.size() / 2), std::vector<uint8_t>(yuy2.size() / 2), c.model, {}};
+    for (size_t i = 0; i < e.clean.size(); ++i) {
+      e.clean[i] = yuy2[2 * i];
+      e.ghosted[i] = ghost[2 * i];
+    }
+    e.found = EstimateGhost({LumaFrame{kWidth, kHeight, e.ghosted}});
+    EXPECT_GT(e.reduction(),
+              Reduction(e.clean, e.ghosted, demo::FittedSettingsOn(c.model, e.ghosted, kWidth, kHeight)) - 3);
+  }
+}
+
 // The same steps in another order clip less between their stages: on the
 // card (black beside white) subtracting first dipped below 0, and the
 // settings left 16.3 dB where the order that adds first leaves 21.7 dB.
