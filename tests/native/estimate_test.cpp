@@ -317,8 +317,8 @@ TEST(GhostEstimator, JudgesAnExtraEchoAgainstItsOwnRoom) {
 
 // Photographs never tuned to (lomiri-wallpapers-16.04, CC-BY-SA-4.0) and the
 // card, estimated from YUY2 as the evaluation does, against the fit with the
-// room traded on the picture. Each was refused whole, where the fit gives
-// 12 to 17 dB:
+// room traded on the picture. The first three were refused whole, where the
+// fit gives 12 to 17 dB:
 // - a weak echo beside two others: it changed the criterion by less than
 //   the side gap asked of one, though that was more than it took away;
 // - a pre-echo on a soft picture: its steps left one-sidedness at the
@@ -326,15 +326,20 @@ TEST(GhostEstimator, JudgesAnExtraEchoAgainstItsOwnRoom) {
 //   what it had;
 // - three echoes on the card, where only the try that took away the
 //   edges' weak echo was eligible, and it cancelled nothing else.
-TEST(GhostEstimator, KeepsEchoesItsTestsCouldNotTellFromThePicture) {
+// On a grain, a likeness beside a true echo passed as a second one (13.4 dB
+// where the fit gives 24.2 dB; now 20.4 dB, the rest is the echo's level).
+TEST(GhostEstimator, ComesNearTheFitWhereItsTestsOnceFailed) {
   const std::string soft = "/usr/share/backgrounds/Picture_1A_by_freespace.jpg";
+  const std::string grain = "/usr/share/backgrounds/analogpattern_by_Peter_Nerlich.jpg";
   struct Case {
     std::string photo;
     demo::ChannelModel model;
+    double within = 3;  // dB of the fit
   };
   for (const Case& c : {Case{soft, {{{2.4597, -0.09892}, {-8.2286, 0.15537}, {-3.3890, 0.09083}}, 5}},
                         Case{soft, {{{-3.6732, 0.09067}}, 1}},
-                        Case{"", {{{3.2163, -0.31682}, {-8.5501, 0.05641}, {-3.6686, -0.04664}}, 3}}}) {
+                        Case{"", {{{3.2163, -0.31682}, {-8.5501, 0.05641}, {-3.6686, -0.04664}}, 3}},
+                        Case{grain, {{{-8.9047, -0.22612}}, 1}, 5}}) {
     if (!c.photo.empty() && !fs::exists(c.photo)) GTEST_SKIP() << c.photo << " missing: run scripts/setup.sh";
     SCOPED_TRACE(c.photo + " " + demo::DescribeModel(c.model));
     const std::vector<uint8_t> yuy2 =
@@ -350,7 +355,7 @@ TEST(GhostEstimator, KeepsEchoesItsTestsCouldNotTellFromThePicture) {
     }
     e.found = EstimateGhost({LumaFrame{kWidth, kHeight, e.ghosted}});
     EXPECT_GT(e.reduction(),
-              Reduction(e.clean, e.ghosted, demo::FittedSettingsOn(c.model, e.ghosted, kWidth, kHeight)) - 3);
+              Reduction(e.clean, e.ghosted, demo::FittedSettingsOn(c.model, e.ghosted, kWidth, kHeight)) - c.within);
   }
 }
 
