@@ -1115,6 +1115,13 @@ Gradients FitGradients(const std::vector<LumaFrame>& frames, int step, int every
 constexpr int kSolveHalf = 3;
 constexpr int kSmearHalf = 2;
 
+// `h` with its taps within a smear's reach of the echo at `p` taken from
+// `from` (none, from a bare Response).
+void TakeEchoFrom(Response& h, int p, const Response& from) {
+  for (int lag = p - kSmearHalf; lag <= p + kSmearHalf; ++lag)
+    if (lag != 0) h.Add(lag, from.At(lag) - h.At(lag));
+}
+
 // Where echoes (signed delays) and their cascade fall: each delay, its
 // multiples, and the sums and differences of two.
 std::vector<int> CascadeCentres(const std::vector<int>& delays) {
@@ -1594,8 +1601,7 @@ SparseTry SettleSparse(const std::vector<LumaFrame>& frames, const Geometry& g, 
       // on its other side, 0.15 % without it, and was worth 12 dB).
       if (!sided && peaks.size() > 1 && mirrored > on) {
         Response without = h;
-        for (int lag = p - kSmearHalf; lag <= p + kSmearHalf; ++lag)
-          if (lag != 0) without.Add(lag, -h.At(lag));
+        TakeEchoFrom(without, p, Response{});
         const PluginSettings rest = SettingsFor(frames[0], FitSteps(without, g.width, kStepCount));
         const double left_out = rest.steps.empty() ? off : score(rest);
         if (trace) std::fprintf(trace, "echo %d: without it %.5f\n", p, left_out);
@@ -1777,12 +1783,13 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     if (Trusted(bands) && bands.lift <= MostLift(t.settings.steps) && bands.lift_error <= lift_error)
       lift = bands.lift, lift_error = bands.lift_error;
   }
+  PluginSettings none;
+  none.proc_enable = false;
+  const double exact_off = lift != 0 ? score.Exact(none) : 0;
+  auto with_lift = [&](const PluginSettings& s) { return off * score.Exact(s, lift) / exact_off; };
   if (lift != 0) {
-    PluginSettings none;
-    none.proc_enable = false;
-    const double exact_off = score.Exact(none);
     for (SparseTry& t : passed) {
-      t.on = off * score.Exact(t.settings, lift) / exact_off;
+      t.on = with_lift(t.settings);
       if (options.trace)
         std::fprintf(options.trace, "with the lift %.1f for black: criterion %.4f of off\n", lift, t.on / off);
     }
@@ -1831,23 +1838,19 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   // the fit gives 13 dB). The best of those tries, with the edges' echoes as
   // the edges measured them, takes its place if it leaves their step too
   // and the criterion falls.
-  if (passed[chosen].measured) {
-    size_t other = passed.size();
+  size_t other = passed.size();
+  if (passed[chosen].measured)
     for (size_t i = 0; i < passed.size(); ++i)
       if (!eligible[i] && passed[i].on < passed[chosen].on && (other == passed.size() || passed[i].on < passed[other].on))
         other = i;
-    Response h = other < passed.size() ? passed[other].h : Response{};
-    for (int p : border.peaks)
-      for (int lag = p - kSmearHalf; lag <= p + kSmearHalf; ++lag)
-        if (lag != 0) h.Add(lag, border.h.At(lag) - h.At(lag));
+  if (other < passed.size()) {
     SparseTry joined = passed[chosen];
-    joined.settings = other < passed.size() && Plausible(h) ? SettingsFor(frames[0], FitSteps(h, g.width, kStepCount))
-                                                             : PluginSettings{};
+    joined.h = passed[other].h;
+    for (int p : border.peaks) TakeEchoFrom(joined.h, p, border.h);
+    joined.settings =
+        Plausible(joined.h) ? SettingsFor(frames[0], FitSteps(joined.h, g.width, kStepCount)) : PluginSettings{};
     if (!joined.settings.steps.empty()) {
-      joined.h = h;
-      PluginSettings none;
-      none.proc_enable = false;
-      joined.on = lift != 0 ? off * score.Exact(joined.settings, lift) / score.Exact(none) : score(joined.settings);
+      joined.on = lift != 0 ? with_lift(joined.settings) : score(joined.settings);
       const double joined_left = MostLeft(EdgeStepShares(frames, border, joined.settings));
       if (options.trace)
         std::fprintf(options.trace, "with the edges' echoes: criterion %.4f of off, edge step left %.3f\n",
@@ -2091,7 +2094,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     size_t weakest = 0;
     for (size_t i = 1; i < clusters.size(); ++i)
       if (std::fabs(clusters[i].amplitude) < std::fabs(clusters[weakest].amplitude)) weakest = i;
-    const bool grain = clusters.size() > 1 && clusters[weakest].kurtosis < kMinShortKurtosis;
+    const bool grain = clusters[weakest].kurtosis < kMinShortKurtosis;
     if ((vetoed || grain) && clusters.size() > 1) {
       const std::vector<Cluster> all = clusters;
       const double margin = vetoed ? 0 : kMinGrainDrop;
@@ -2238,8 +2241,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
         continue;
       }
       Response h = found;
-      for (int lag = p - kSmearHalf; lag <= p + kSmearHalf; ++lag)
-        if (lag != 0) h.Add(lag, border.h.At(lag) - h.At(lag));
+      TakeEchoFrom(h, p, border.h);
       Judged j;
       if (!judge(h, p, j)) continue;
       const double left = MostLeft(EdgeStepShares(frames, one, j.settings));
