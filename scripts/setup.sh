@@ -30,6 +30,7 @@ update() {
     sleep $((i * 5))
   done
   echo "setup: apt-get update failed three times; installing from the package lists it has" >&2
+  return 1
 }
 
 missing=()
@@ -45,9 +46,19 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" = 0 ] || { echo "setup: run as root to install: ${missing[*]}" >&2; exit 1; }
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  update
+  updated=1
+  update || updated=0
   # With recommends: Wine draws its dialogs with the X extensions and fonts it recommends.
-  apt-get install -y -qq "${missing[@]}" >/dev/null
+  if ! apt-get install -y -qq "${missing[@]}" >/dev/null; then
+    [ "$updated" = 0 ] || exit 1
+    # A missing security list of one architecture leaves its Multi-Arch
+    # libraries (wine32's libssl3:i386, ...) only at the point release's
+    # version while amd64's candidate is the security one, and they must match.
+    # The point release has both; preferring it only ever upgrades.
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "setup: retrying the install preferring $codename's point release over its security updates" >&2
+    apt-get install -y -qq -t "$codename" "${missing[@]}" >/dev/null
+  fi
 elif [ "${need_update:-0}" = 1 ]; then
-  update
+  update || true
 fi
