@@ -1786,10 +1786,13 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
   PluginSettings none;
   none.proc_enable = false;
   const double exact_off = lift != 0 ? score.Exact(none) : 0;
-  auto with_lift = [&](const PluginSettings& s) { return off * score.Exact(s, lift) / exact_off; };
+  // The tries' criterion from here on: with the lift taken for black, where one was read.
+  auto criterion = [&](const PluginSettings& s) {
+    return lift != 0 ? off * score.Exact(s, lift) / exact_off : score(s);
+  };
   if (lift != 0) {
     for (SparseTry& t : passed) {
-      t.on = with_lift(t.settings);
+      t.on = criterion(t.settings);
       if (options.trace)
         std::fprintf(options.trace, "with the lift %.1f for black: criterion %.4f of off\n", lift, t.on / off);
     }
@@ -1851,7 +1854,7 @@ Estimate EstimateBySparseGradient(const std::vector<LumaFrame>& frames, const Ge
     joined.settings =
         Plausible(joined.h) ? SettingsFor(frames[0], FitSteps(joined.h, g.width, kStepCount)) : PluginSettings{};
     if (!joined.settings.steps.empty()) {
-      joined.on = lift != 0 ? with_lift(joined.settings) : score(joined.settings);
+      joined.on = criterion(joined.settings);
       const double joined_left = MostLeft(EdgeStepShares(frames, border, joined.settings));
       if (options.trace)
         std::fprintf(options.trace, "with the edges' echoes: criterion %.4f of off, edge step left %.3f\n",
