@@ -382,18 +382,23 @@ void TestCluster(const Whitened& wh, Cluster& c) {
   // within the picture, which looks the same both ways.
   c.asymmetry = fourth / samples / ((m4 - 3 * m2 * m2) * energy + 1e-30);
   c.kurtosis = m4 / (m2 * m2 + 1e-30) - 3;
-  std::vector<double> ratios;
+  // The blocks' ratio weighted by their detail (the ratio of sums) and its
+  // standard error: a flat block (sky) says little about a ghost, and
+  // counted alike it outvoted the grass below it (a +10 % echo at 13 px
+  // scored -1.1).
   double total0 = 0;
   for (double v : r0) total0 += v;
+  double s0 = 0, sk = 0;
+  int used = 0;
   for (size_t b = 0; b < r0.size(); ++b)
-    if (r0[b] > 0.05 * total0 / r0.size()) ratios.push_back(rk[b] / r0[b]);
-  if (ratios.size() < 4) return;
-  double mean = 0, spread = 0;
-  for (double v : ratios) mean += v;
-  mean /= ratios.size();
-  for (double v : ratios) spread += (v - mean) * (v - mean);
-  spread = std::sqrt(spread / (ratios.size() - 1) / ratios.size()) + 1e-9;
-  c.consistency = mean * (c.amplitude < 0 ? -1 : 1) / spread;
+    if (r0[b] > 0.05 * total0 / r0.size()) s0 += r0[b], sk += rk[b], ++used;
+  if (used < 4) return;
+  const double ratio = sk / s0;
+  double residual = 0;
+  for (size_t b = 0; b < r0.size(); ++b)
+    if (r0[b] > 0.05 * total0 / r0.size()) residual += (rk[b] - ratio * r0[b]) * (rk[b] - ratio * r0[b]);
+  const double spread = std::sqrt(residual * used / (used - 1)) / s0 + 1e-9;
+  c.consistency = ratio * (c.amplitude < 0 ? -1 : 1) / spread;
   // The taps carry the echo's sign, so the sum is positive for a ghost after the picture.
   c.pre = c.asymmetry < 0;
 }
@@ -1136,10 +1141,31 @@ std::vector<int> CascadeCentres(const std::vector<int>& delays) {
   return centres;
 }
 
+// A reflected path's smear is a low-pass, so an echo's strongest tap with
+// taps of the other sign on both sides and none of its own sign is the
+// picture's texture sharpened around it (grass drew -3 % either side of a
+// +26 % echo, and its steps cost 16 dB): those taps go. A lone opposite tap
+// stays: it is the lobe of a delay between pixels.
+void DropSharpening(Response& h, const std::vector<int>& peaks, int keep) {
+  for (int p : peaks) {
+    int top = p;
+    for (int lag = p - keep; lag <= p + keep; ++lag)
+      if (lag != 0 && std::fabs(h.At(lag)) > std::fabs(h.At(top))) top = lag;
+    bool texture = std::abs(top) > 1 && h.At(top - 1) * h.At(top) < 0 && h.At(top + 1) * h.At(top) < 0;
+    for (int lag = p - keep; lag <= p + keep; ++lag)
+      if (lag != 0 && lag != top && h.At(lag) * h.At(top) > 0 && std::fabs(h.At(lag)) > 0.25 * std::fabs(h.At(top)))
+        texture = false;
+    if (!texture) continue;
+    for (int lag = p - keep; lag <= p + keep; ++lag)
+      if (lag != 0 && h.At(lag) * h.At(top) < 0) h.Add(lag, -h.At(lag));
+  }
+}
+
 // The inverse filter on taps around the echoes (signed delays), their
-// multiples and their sums, and the channel it stands for around the echoes.
+// multiples and their sums, and the channel it stands for around the echoes;
+// with `sharpened`, without the texture's sharpening around them.
 Response FineChannel(const Gradients& fine, const std::vector<int>& peaks, const Geometry& g, std::FILE* trace,
-                     int half = kSolveHalf, int keep = kSmearHalf) {
+                     int half = kSolveHalf, int keep = kSmearHalf, bool sharpened = false) {
   const int width = g.width;
   std::vector<int> lags;
   for (int centre : CascadeCentres(peaks))
@@ -1163,6 +1189,7 @@ Response FineChannel(const Gradients& fine, const std::vector<int>& peaks, const
   Response h = ChannelFromInverse(lags, c, want);
   for (double& t : h.taps)
     if (std::fabs(t) < 0.004 && &t != &h.taps[-h.first]) t = 0;
+  if (sharpened) DropSharpening(h, peaks, keep);
   if (trace) {
     std::fprintf(trace, "fine criterion %.4f of off; channel", j / (j0 + 1e-30));
     for (int lag = h.first; lag <= h.last(); ++lag)
@@ -2015,7 +2042,10 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       refined = roomed;
       on = roomed_score;
     }
-    const Response measured_channel = FineChannel(fine, signed_peaks, g, trace);
+    // Only here is the texture's sharpening taken away: the other fits keep
+    // their lobes, which the steps of a smear read at three or five taps need
+    // (taken away there too, a smeared echo on a blind lost 12 dB).
+    const Response measured_channel = FineChannel(fine, signed_peaks, g, trace, kSolveHalf, kSmearHalf, true);
     const PluginSettings measured = Plausible(measured_channel)
                                         ? SettingsFor(frames[0], FitSteps(measured_channel, g.width, kStepCount))
                                         : PluginSettings{};
