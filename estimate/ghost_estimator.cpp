@@ -1162,10 +1162,10 @@ void DropSharpening(Response& h, const std::vector<int>& peaks, int keep) {
 }
 
 // The inverse filter on taps around the echoes (signed delays), their
-// multiples and their sums, and the channel it stands for around the echoes;
-// with `sharpened`, without the texture's sharpening around them.
+// multiples and their sums, and the channel it stands for around the echoes,
+// without the texture's sharpening around them.
 Response FineChannel(const Gradients& fine, const std::vector<int>& peaks, const Geometry& g, std::FILE* trace,
-                     int half = kSolveHalf, int keep = kSmearHalf, bool sharpened = false) {
+                     int half = kSolveHalf, int keep = kSmearHalf) {
   const int width = g.width;
   std::vector<int> lags;
   for (int centre : CascadeCentres(peaks))
@@ -1189,7 +1189,7 @@ Response FineChannel(const Gradients& fine, const std::vector<int>& peaks, const
   Response h = ChannelFromInverse(lags, c, want);
   for (double& t : h.taps)
     if (std::fabs(t) < 0.004 && &t != &h.taps[-h.first]) t = 0;
-  if (sharpened) DropSharpening(h, peaks, keep);
+  DropSharpening(h, peaks, keep);
   if (trace) {
     std::fprintf(trace, "fine criterion %.4f of off; channel", j / (j0 + 1e-30));
     for (int lag = h.first; lag <= h.last(); ++lag)
@@ -2042,10 +2042,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       refined = roomed;
       on = roomed_score;
     }
-    // Only here is the texture's sharpening taken away: the other fits keep
-    // their lobes, which the steps of a smear read at three or five taps need
-    // (taken away there too, a smeared echo on a blind lost 12 dB).
-    const Response measured_channel = FineChannel(fine, signed_peaks, g, trace, kSolveHalf, kSmearHalf, true);
+    const Response measured_channel = FineChannel(fine, signed_peaks, g, trace);
     const PluginSettings measured = Plausible(measured_channel)
                                         ? SettingsFor(frames[0], FitSteps(measured_channel, g.width, kStepCount))
                                         : PluginSettings{};
