@@ -388,15 +388,16 @@ void TestCluster(const Whitened& wh, Cluster& c) {
   // scored -1.1).
   double total0 = 0;
   for (double v : r0) total0 += v;
+  const double least = 0.05 * total0 / r0.size();
   double s0 = 0, sk = 0;
   int used = 0;
   for (size_t b = 0; b < r0.size(); ++b)
-    if (r0[b] > 0.05 * total0 / r0.size()) s0 += r0[b], sk += rk[b], ++used;
+    if (r0[b] > least) s0 += r0[b], sk += rk[b], ++used;
   if (used < 4) return;
   const double ratio = sk / s0;
   double residual = 0;
   for (size_t b = 0; b < r0.size(); ++b)
-    if (r0[b] > 0.05 * total0 / r0.size()) residual += (rk[b] - ratio * r0[b]) * (rk[b] - ratio * r0[b]);
+    if (r0[b] > least) residual += (rk[b] - ratio * r0[b]) * (rk[b] - ratio * r0[b]);
   const double spread = std::sqrt(residual * used / (used - 1)) / s0 + 1e-9;
   c.consistency = ratio * (c.amplitude < 0 ? -1 : 1) / spread;
   // The taps carry the echo's sign, so the sum is positive for a ghost after the picture.
