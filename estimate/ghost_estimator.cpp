@@ -2352,6 +2352,20 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     if (near) echo.amplitude = cancelled;
     result.echoes.push_back(echo);
   }
+  // The other side of a pair, as the channel measured with it shows it; the
+  // correlation saw the two as one.
+  if (!pairs.empty()) {
+    std::vector<int> measured;
+    for (const Cluster& c : clusters) measured.push_back(c.delay());
+    measured.insert(measured.end(), pairs.begin(), pairs.end());
+    for (const FoundEcho& echo : EchoesOf(FineChannel(fine, measured, g, nullptr), options.max_echoes))
+      for (const Cluster& c : clusters)
+        if (std::find(pairs.begin(), pairs.end(), -c.delay()) != pairs.end() &&
+            std::abs(echo.delay + c.delay()) <= kSmearHalf) {
+          result.echoes.push_back(echo);
+          result.echoes.back().confidence = c.consistency;
+        }
+  }
   result.echoes.insert(result.echoes.end(), extra_echoes.begin(), extra_echoes.end());
   return result;
 }
