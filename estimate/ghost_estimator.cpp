@@ -2009,10 +2009,15 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
                                 }),
                  clusters.end());
   if (static_cast<int>(clusters.size()) > options.max_echoes) clusters.resize(options.max_echoes);
-  // The other sides on which the last settled set's echoes were measured too.
-  std::vector<int> settled_pairs;
+  // The other side on which the last settled set's echoes were measured too,
+  // if any, and its echoes as that channel shows them.
+  struct Pair {
+    int delay = 0;  // 0: none
+    std::vector<FoundEcho> echoes;
+  };
+  Pair settled_pair;
   auto settle = [&](const std::vector<Cluster>& set, double& off, double& on) {
-    settled_pairs.clear();
+    settled_pair = Pair{};
     const std::vector<int> side_lags = ScoreLags(set, g.width / 2);
     const Scorer second_order(frames, whitener, side_lags, baseline, options.score_frames);
     auto side = [&](const PluginSettings& settings) {
@@ -2053,7 +2058,9 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     const PluginSettings measured = Plausible(measured_channel)
                                         ? SettingsFor(frames[0], FitSteps(measured_channel, g.width, kStepCount))
                                         : PluginSettings{};
-    bool take_measured = !measured.steps.empty() && held_out.Exact(measured) < held_out.Exact(refined);
+    const double e_refined = held_out.Exact(refined);
+    const double e_measured = measured.steps.empty() ? e_refined : held_out.Exact(measured);
+    bool take_measured = e_measured < e_refined;
     PluginSettings best = take_measured ? measured : refined;
     // A pre-echo and an echo after the picture at nearly one delay add in
     // the correlation and read as one echo of their summed amplitude (-8 %
@@ -2061,9 +2068,10 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     // measured on both sides too, lines neither fit saw choose, and a pair
     // taken counts as two known echoes from here on. Not at short delays,
     // where the texture's likeness is two-sided.
-    double e_best = held_out.Exact(best);
+    double e_best = std::min(e_measured, e_refined);
     const double e_one_sided = e_best;
-    for (int p : signed_peaks) {
+    for (size_t i = 0; i < set.size(); ++i) {
+      const int p = signed_peaks[i];
       if (std::abs(p) < kShortDelayShare * g.width) continue;
       std::vector<int> both = signed_peaks;
       both.push_back(-p);
@@ -2077,7 +2085,13 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
         best = settings;
         e_best = e_paired;
         take_measured = true;
-        settled_pairs = {-p};
+        // The correlation saw the two as one: the other side is as sure.
+        settled_pair = Pair{-p, {}};
+        for (const FoundEcho& echo : EchoesOf(paired, options.max_echoes))
+          if (std::abs(echo.delay + p) <= kSmearHalf) {
+            settled_pair.echoes.push_back(echo);
+            settled_pair.echoes.back().confidence = set[i].consistency;
+          }
       }
     }
     if (take_measured) on = score(best);
@@ -2090,12 +2104,12 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     return best;
   };
   PluginSettings best;
-  std::vector<int> pairs;  // the other sides measured with `best`
+  Pair pair;  // the other side measured with `best`
   bool accepted = false;
   for (int round = 0; round < 3 && !clusters.empty() && !accepted; ++round) {
     double off = 0, on = 0;
     best = settle(clusters, off, on);
-    pairs = settled_pairs;
+    pair = settled_pair;
     if (best.steps.empty() || !(on < off * kWinShare)) break;
     // A ghost is one-sided and the settings take that away; a likeness within
     // the picture is two-sided, and cancelling it would make it one-sided.
@@ -2171,7 +2185,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
         const PluginSettings candidate = settle(fewer, o, n);
         const double r = candidate.steps.empty() ? 1e30 : held_out(candidate) / off;
         if (trace) std::fprintf(trace, "without %d px: held-out ratio %.4f\n", all[i].peak, r);
-        if (r < ratio * (1 - margin)) ratio = r, best = candidate, clusters = fewer, pairs = settled_pairs;
+        if (r < ratio * (1 - margin)) ratio = r, best = candidate, clusters = fewer, pair = settled_pair;
       }
     }
     accepted = ratio <= kVetoRatio;
@@ -2189,7 +2203,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   // together with those found.
   std::vector<int> known;
   for (const Cluster& c : clusters) known.push_back(c.delay());
-  known.insert(known.end(), pairs.begin(), pairs.end());
+  if (pair.delay != 0) known.push_back(pair.delay);
   std::vector<FoundEcho> extra_echoes;
   if (static_cast<int>(known.size()) < options.max_echoes) {
     const Response alone = FineChannel(fine, known, g, nullptr);
@@ -2352,20 +2366,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     if (near) echo.amplitude = cancelled;
     result.echoes.push_back(echo);
   }
-  // The other side of a pair, as the channel measured with it shows it; the
-  // correlation saw the two as one.
-  if (!pairs.empty()) {
-    std::vector<int> measured;
-    for (const Cluster& c : clusters) measured.push_back(c.delay());
-    measured.insert(measured.end(), pairs.begin(), pairs.end());
-    for (const FoundEcho& echo : EchoesOf(FineChannel(fine, measured, g, nullptr), options.max_echoes))
-      for (const Cluster& c : clusters)
-        if (std::find(pairs.begin(), pairs.end(), -c.delay()) != pairs.end() &&
-            std::abs(echo.delay + c.delay()) <= kSmearHalf) {
-          result.echoes.push_back(echo);
-          result.echoes.back().confidence = c.consistency;
-        }
-  }
+  result.echoes.insert(result.echoes.end(), pair.echoes.begin(), pair.echoes.end());
   result.echoes.insert(result.echoes.end(), extra_echoes.begin(), extra_echoes.end());
   return result;
 }
