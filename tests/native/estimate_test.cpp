@@ -371,7 +371,11 @@ TEST(GhostEstimator, ComesNearTheFitWhereItsTestsOnceFailed) {
                         Case{"/usr/share/backgrounds/Dragonfly_by_Bolly.jpg", {{{9.5982, -0.27965}, {-9.7456, 0.22010}}, 1}},
                         Case{kNature + "LadyBird.jpg", {{{4.9826, 0.07969}}, 1}},
                         Case{kNature + "GreenMeadow.jpg", {{{1.5332, 0.25757}}, 1}},
-                        Case{kNature + "YellowFlower.jpg", {{{-7.0588, -0.07860}, {7.2737, 0.15181}}, 3}, 3, 2}}) {
+                        Case{kNature + "YellowFlower.jpg", {{{-7.0588, -0.07860}, {7.2737, 0.15181}}, 3}, 3, 2},
+                        Case{"/usr/share/backgrounds/seeding_by_Clements_Engelhardt.jpg",
+                             {{{-5.81, 0.14}, {-3.29, -0.10}}, 3}, 3, 2},
+                        Case{"/usr/share/backgrounds/picosdeeuropa_by_Aitzol_Berasategi.jpg",
+                             {{{1.55, -0.18}, {-1.67, 0.16}}, 3}, 9, 2}}) {
     if (!c.photo.empty() && !fs::exists(c.photo)) GTEST_SKIP() << c.photo << " missing: run scripts/setup.sh";
     SCOPED_TRACE(c.photo + " " + demo::DescribeModel(c.model));
     std::vector<uint8_t> ghost;
