@@ -299,20 +299,22 @@ void AddCluster(const Cluster& c, Response& h) {
 
 std::vector<Cluster> FindClusters(const std::vector<double>& h, const Geometry& g, int max_clusters) {
   const int first_peak = g.first_tap + 2, last_peak = g.last_tap - 2;
+  // So many robust deviations of the values' own spread, or `absolute`.
+  auto floor_of = [](const std::vector<double>& magnitudes, double absolute) {
+    return std::max(kFloorDeviations * (1.4826 * MedianOf(magnitudes) + 1e-9), absolute);
+  };
   std::vector<double> magnitudes;
   for (int k = g.first_tap; k <= g.last_tap; ++k) magnitudes.push_back(std::fabs(h[k]));
-  std::nth_element(magnitudes.begin(), magnitudes.begin() + magnitudes.size() / 2, magnitudes.end());
-  const double deviation = 1.4826 * magnitudes[magnitudes.size() / 2] + 1e-9;
-  const double floor = std::max(kFloorDeviations * deviation, kFloorAbsolute);
+  const double floor = floor_of(magnitudes, kFloorAbsolute);
   // The taps summed over a smear ([1 2 1]/2) show a smeared echo that no
-  // single tap does; each sum against its own floor, as the taps are.
+  // single tap does; each sum against its own floor, as the taps are (its
+  // absolute part half again a tap's, as a [1 2 1]/4 smear's sum is).
   std::vector<double> summed(h.size(), 0.0), sums;
   for (int k = g.first_tap + 1; k < g.last_tap; ++k) {
     summed[k] = 0.5 * h[k - 1] + h[k] + 0.5 * h[k + 1];
     sums.push_back(std::fabs(summed[k]));
   }
-  std::nth_element(sums.begin(), sums.begin() + sums.size() / 2, sums.end());
-  const double summed_floor = std::max(kFloorDeviations * (1.4826 * sums[sums.size() / 2] + 1e-9), 1.5 * kFloorAbsolute);
+  const double summed_floor = floor_of(sums, 1.5 * kFloorAbsolute);
   auto strength = [&](int k) { return std::max(std::fabs(h[k]) / floor, std::fabs(summed[k]) / summed_floor); };
   std::vector<bool> used(g.last_tap + 3, false);
   std::vector<Cluster> clusters;
@@ -2095,7 +2097,9 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     double e_best = std::min(e_measured, e_refined);
     const double e_one_sided = e_best;
     const PluginSettings one_sided = best;
-    double s_one_sided = -1, s_best = -1;  // the criterion, taken when first needed
+    // The criterion of the one-sided settings and of the best so far, taken
+    // when first needed (-1 until then).
+    double s_one_sided = -1, s_best = -1;
     for (size_t i = 0; i < set.size(); ++i) {
       const int p = signed_peaks[i];
       if (std::abs(p) < g.shortest_echo) continue;
@@ -2109,10 +2113,8 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       bool taken = e_paired < e_one_sided * (1 - kMinPairGain) && e_paired < e_best;
       double s_paired = -1;
       if (!taken && e_paired <= e_one_sided) {
-        if (s_one_sided < 0) {
-          s_one_sided = score(one_sided);
-          s_best = e_best < e_one_sided ? score(best) : s_one_sided;
-        }
+        if (s_one_sided < 0) s_one_sided = score(one_sided);
+        if (s_best < 0) s_best = e_best < e_one_sided ? score(best) : s_one_sided;
         s_paired = score(settings);
         taken = s_paired < s_one_sided * (1 - kMinPairScoreGain) && s_paired < s_best;
       }
@@ -2122,7 +2124,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       if (taken) {
         best = settings;
         e_best = e_paired;
-        if (s_one_sided >= 0) s_best = s_paired >= 0 ? s_paired : score(settings);
+        s_best = s_paired;  // -1 when the held-out lines took it
         take_measured = true;
         // The correlation saw the two as one: the other side is as sure.
         settled_pair = Pair{-p, {}};
