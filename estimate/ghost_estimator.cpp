@@ -5,6 +5,8 @@
 #include <complex>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <random>
 
 #include "estimate/black_level.h"
@@ -17,7 +19,7 @@ namespace {
 // Order of the short predictor that whitens the differentiated lines: it takes
 // out what neighbouring pixels share (upscaled sources, soft optics), which
 // would otherwise lean on every delay near the shortest echo.
-constexpr int kWhiteningOrder = 4;
+constexpr int kWhiteningOrder = 4;  // WhitenRows spells out its five taps
 // Picture detail below which an echo cannot be told from nothing.
 constexpr int kMinEdgeSamples = 200;
 constexpr int kEdgeStep = 8;  // levels between neighbours that make an edge sample
@@ -181,47 +183,99 @@ void WhitenRows(const Rows& rows, const std::vector<double>& a, Whitened& out) {
     const size_t at = out.w.size();
     out.w.resize(at + n);
     float* w = &out.w[at];
-    for (int x = 0; x < n; ++x) {
+    for (int x = 0; x < std::min(kWhiteningOrder, n); ++x) {
       double s = 0;
-      for (int i = 0; i <= kWhiteningOrder && i <= x; ++i) s += a[i] * d[x - i];
+      for (int i = 0; i <= x; ++i) s += a[i] * d[x - i];
+      w[x] = static_cast<float>(s);
+    }
+    // The same sums with the taps spelled out, which lets them run side by side.
+    const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4];
+    for (int x = kWhiteningOrder; x < n; ++x) {
+      double s = 0;
+      s += a0 * d[x];
+      s += a1 * d[x - 1];
+      s += a2 * d[x - 2];
+      s += a3 * d[x - 3];
+      s += a4 * d[x - 4];
       w[x] = static_cast<float>(s);
     }
     ++out.lines;
   }
 }
 
-// Sum of a[x] b[x + k] for x in [from, to) while x + k stays on the line.
-double CrossProduct(const float* a, const float* b, int n, int k, int from, int to) {
-  to = std::min(to, n - k);
-  float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  int x = from;
-  for (; x + 3 < to; x += 4) {
-    s0 += a[x] * b[x + k];
-    s1 += a[x + 1] * b[x + 1 + k];
-    s2 += a[x + 2] * b[x + 2 + k];
-    s3 += a[x + 3] * b[x + 3 + k];
+// Four floats at once (SSE on x86, NEON on ARM), loaded from any address.
+using Float4 = float __attribute__((vector_size(16)));
+Float4 Load4(const float* p) {
+  Float4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// For each lag k of `lags`, the sums of a[x] b[x + k] (into ab) and of
+// b[x] a[x + k] (into ba) for x in [from, to) while x + k stays on the line.
+// Each sum runs in four lanes and the lanes are added at the end, always in
+// that order (the same bits whichever lags are asked together). The sums of
+// two lags run interleaved: one alone waits on its own additions, which
+// made these products most of the estimate's time.
+void CrossProducts(const float* a, const float* b, int n, const int* lags, int count, int from, int to, double* ab,
+                   double* ba) {
+  // Lanes in, sum out, with lanes [start, end) of lag k added first.
+  auto finish = [&](Float4 sab, Float4 sba, int k, int x, int end, double& out_ab, double& out_ba) {
+    for (; x + 3 < end; x += 4) {
+      sab += Load4(a + x) * Load4(b + x + k);
+      sba += Load4(b + x) * Load4(a + x + k);
+    }
+    float tab = sab[0], tba = sba[0];
+    for (; x < end; ++x) {
+      tab += a[x] * b[x + k];
+      tba += b[x] * a[x + k];
+    }
+    out_ab = static_cast<double>(tab) + sab[1] + sab[2] + sab[3];
+    out_ba = static_cast<double>(tba) + sba[1] + sba[2] + sba[3];
+  };
+  int i = 0;
+  for (; i + 1 < count; i += 2) {
+    const int k0 = lags[i], k1 = lags[i + 1];
+    const int end0 = std::min(to, n - k0), end1 = std::min(to, n - k1);
+    Float4 sab0 = {}, sba0 = {}, sab1 = {}, sba1 = {};
+    int x = from;
+    for (const int common = std::min(end0, end1); x + 3 < common; x += 4) {
+      const Float4 va = Load4(a + x), vb = Load4(b + x);
+      sab0 += va * Load4(b + x + k0);
+      sba0 += vb * Load4(a + x + k0);
+      sab1 += va * Load4(b + x + k1);
+      sba1 += vb * Load4(a + x + k1);
+    }
+    finish(sab0, sba0, k0, x, end0, ab[i], ba[i]);
+    finish(sab1, sba1, k1, x, end1, ab[i + 1], ba[i + 1]);
   }
-  for (; x < to; ++x) s0 += a[x] * b[x + k];
-  return static_cast<double>(s0) + s1 + s2 + s3;
+  if (i < count) finish(Float4{}, Float4{}, lags[i], from, std::min(to, n - lags[i]), ab[i], ba[i]);
 }
 
 // Noise (and the stages' rounding) is independent from line to line, the
 // ghost and most of the picture are not: the product of a line with the next
 // one at lag k, made symmetric, is the line's own autocorrelation without the
-// noise. Pairs run over lines y, y+1 of one frame.
+// noise. Pairs run over lines y, y+1 of one frame; `out` gets one product per lag.
 bool HasPair(const Whitened& wh, int y) { return (y + 1) % wh.lines_per_frame != 0 && y + 1 < wh.lines; }
-double PairProduct(const Whitened& wh, int y, int k, int from, int to) {
-  const float* a = wh.Line(y);
-  const float* b = wh.Line(y + 1);
-  return 0.5 * (CrossProduct(a, b, wh.samples, k, from, to) + CrossProduct(b, a, wh.samples, k, from, to));
+void PairProducts(const Whitened& wh, int y, const std::vector<int>& lags, int from, int to, std::vector<double>& out) {
+  std::vector<double> ba(lags.size());
+  out.resize(lags.size());
+  CrossProducts(wh.Line(y), wh.Line(y + 1), wh.samples, lags.data(), static_cast<int>(lags.size()), from, to,
+                out.data(), ba.data());
+  for (size_t i = 0; i < lags.size(); ++i) out[i] = 0.5 * (out[i] + ba[i]);
 }
 
 // Autocorrelation at lags 0..max_lag, across neighbouring lines.
 std::vector<double> Autocorrelation(const Whitened& wh, int max_lag) {
   std::vector<double> r(max_lag + 1, 0.0);
+  std::vector<int> lags;
+  for (int k = 0; k <= max_lag && k < wh.samples; ++k) lags.push_back(k);
+  std::vector<double> products;
   for (int y = 0; y < wh.lines; ++y)
-    if (HasPair(wh, y))
-      for (int k = 0; k <= max_lag && k < wh.samples; ++k) r[k] += PairProduct(wh, y, k, 0, wh.samples);
+    if (HasPair(wh, y)) {
+      PairProducts(wh, y, lags, 0, wh.samples, products);
+      for (size_t k = 0; k < lags.size(); ++k) r[k] += products[k];
+    }
   return r;
 }
 
@@ -369,6 +423,11 @@ void TestCluster(const Whitened& wh, Cluster& c) {
   const int n = wh.samples;
   std::vector<double> r0(kBands * kColumns, 0.0), rk(kBands * kColumns, 0.0);
   double fourth = 0, m2 = 0, m4 = 0;
+  // Lag 0, then the echo's taps on the line.
+  std::vector<int> lags{0}, tap_of{0};
+  for (int t = 0; t < 5; ++t)
+    if (c.taps[t] != 0 && c.peak + t - 2 < n) lags.push_back(c.peak + t - 2), tap_of.push_back(t);
+  std::vector<double> products;
   for (int y = 0; y < wh.lines; ++y) {
     const float* w = wh.Line(y);
     for (int x = 0; x < n; ++x) {
@@ -381,12 +440,9 @@ void TestCluster(const Whitened& wh, Cluster& c) {
       const int from = n * col / kColumns, to = n * (col + 1) / kColumns;
       const int b = band * kColumns + col;
       if (!HasPair(wh, y)) continue;
-      r0[b] += PairProduct(wh, y, 0, from, to);
-      for (int t = 0; t < 5; ++t) {
-        const int k = c.peak + t - 2;
-        if (c.taps[t] == 0 || k >= n) continue;
-        rk[b] += c.taps[t] / c.amplitude * PairProduct(wh, y, k, from, to);
-      }
+      PairProducts(wh, y, lags, from, to, products);
+      r0[b] += products[0];
+      for (size_t i = 1; i < lags.size(); ++i) rk[b] += c.taps[tap_of[i]] / c.amplitude * products[i];
     }
     for (int t = 0; t < 5; ++t) {
       const int k = c.peak + t - 2;
@@ -463,14 +519,9 @@ PluginSettings SettingsFor(const LumaFrame& f, std::vector<StepSetting> steps) {
   return settings;
 }
 
-// The criterion through the plugin's own stages: what is left of the
-// ghost's correlation at the lags where the echoes and the steps' remainders
-// fall, on a subset of lines of the first frames. Rounding noise of the
-// stages is white and does not reach these lags.
-// The fourth-order one-sidedness at each lag of `lags` (see TestCluster),
-// scaled by the signal's power so that the picture's gain does not count.
-std::vector<double> SideMoments(const std::vector<LumaFrame>& frames, const PluginSettings& settings,
-                                const std::vector<double>& whitener, const std::vector<int>& lags, int max_frames) {
+// The first frames' lines after the plugin's stages with `settings`, whitened.
+Whitened ProcessedLines(const std::vector<LumaFrame>& frames, const PluginSettings& settings,
+                        const std::vector<double>& whitener, int max_frames) {
   Rows rows;
   std::vector<uint8_t> plane;
   const StageSettings stages = StagesOf(settings);
@@ -481,20 +532,28 @@ std::vector<double> SideMoments(const std::vector<LumaFrame>& frames, const Plug
     AppendRows(plane.data(), frames[i].width, frames[i].height, rows);
   }
   Whitened wh;
+  wh.lines_per_frame = frames[0].height;
   WhitenRows(rows, whitener, wh);
+  return wh;
+}
+
+// The fourth-order one-sidedness at each lag of `lags` (see TestCluster),
+// scaled by the signal's power so that the picture's gain does not count.
+std::vector<double> SideMoments(const Whitened& wh, const std::vector<int>& lags) {
   std::vector<double> moments(lags.size(), 0.0);
   double m2 = 0;
   const int n = wh.samples;
   // u v (u^2 - v^2) = u^3 v - u v^3: two cross products with the cubed line.
   std::vector<float> cube(n);
+  std::vector<double> ab(lags.size()), ba(lags.size());
   for (int y = 0; y < wh.lines; ++y) {
     const float* w = wh.Line(y);
     for (int x = 0; x < n; ++x) {
       m2 += static_cast<double>(w[x]) * w[x];
       cube[x] = w[x] * w[x] * w[x];
     }
-    for (size_t i = 0; i < lags.size(); ++i)
-      moments[i] += CrossProduct(cube.data(), w, n, lags[i], 0, n) - CrossProduct(w, cube.data(), n, lags[i], 0, n);
+    CrossProducts(cube.data(), w, n, lags.data(), static_cast<int>(lags.size()), 0, n, ab.data(), ba.data());
+    for (size_t i = 0; i < lags.size(); ++i) moments[i] += ab[i] - ba[i];
   }
   const double samples = static_cast<double>(wh.lines) * n;
   m2 /= samples;
@@ -502,33 +561,31 @@ std::vector<double> SideMoments(const std::vector<LumaFrame>& frames, const Plug
   return moments;
 }
 
+std::vector<double> SideMoments(const std::vector<LumaFrame>& frames, const PluginSettings& settings,
+                                const std::vector<double>& whitener, const std::vector<int>& lags, int max_frames) {
+  return SideMoments(ProcessedLines(frames, settings, whitener, max_frames), lags);
+}
+
+// The criterion through the plugin's own stages: what is left of the
+// ghost's correlation at the lags where the echoes and the steps' remainders
+// fall, on the processed lines. Rounding noise of the stages is white and
+// does not reach these lags.
 class Scorer {
  public:
-  Scorer(const std::vector<LumaFrame>& frames, const std::vector<double>& whitener, std::vector<int> lags,
-         const std::vector<double>& baseline, int max_frames)
-      : frames_(frames), whitener_(whitener), lags_(std::move(lags)), baseline_(baseline),
-        count_(std::min<int>(max_frames, static_cast<int>(frames.size()))) {}
+  Scorer(std::vector<int> lags, const std::vector<double>& baseline) : lags_(std::move(lags)), baseline_(baseline) {
+    with_zero_.push_back(0);
+    with_zero_.insert(with_zero_.end(), lags_.begin(), lags_.end());
+  }
 
-  double operator()(const PluginSettings& settings) const {
-    const StageSettings stages = StagesOf(settings);
-    Rows rows;
-    std::vector<uint8_t> plane;
-    for (int i = 0; i < count_; ++i) {
-      const LumaFrame& f = frames_[i];
-      plane = f.pixels;
-      if (settings.proc_enable) ProcessLumaPlane(plane.data(), f.width, f.width, f.height, stages);
-      AppendRows(plane.data(), f.width, f.height, rows);
-    }
-    Whitened wh;
-    wh.lines_per_frame = frames_[0].height;
-    WhitenRows(rows, whitener_, wh);
+  double operator()(const Whitened& wh) const {
     double r0 = 0, sum = 0;
-    std::vector<double> r(lags_.size(), 0.0);
+    std::vector<double> r(lags_.size(), 0.0), products;
     // Every other pair: the refinement needs the ranking, not the last digit.
     for (int y = 0; y < wh.lines; y += 2) {
       if (!HasPair(wh, y)) continue;
-      r0 += PairProduct(wh, y, 0, 0, wh.samples);
-      for (size_t i = 0; i < lags_.size(); ++i) r[i] += PairProduct(wh, y, lags_[i], 0, wh.samples);
+      PairProducts(wh, y, with_zero_, 0, wh.samples, products);
+      r0 += products[0];
+      for (size_t i = 0; i < lags_.size(); ++i) r[i] += products[i + 1];
     }
     if (!(r0 > 0)) return 0;
     for (size_t i = 0; i < r.size(); ++i) {
@@ -539,11 +596,8 @@ class Scorer {
   }
 
  private:
-  const std::vector<LumaFrame>& frames_;
-  const std::vector<double>& whitener_;
-  std::vector<int> lags_;
+  std::vector<int> lags_, with_zero_;  // with_zero_: 0, then lags_
   const std::vector<double>& baseline_;
-  int count_;
 };
 
 // The lags a ghost and its cancellation touch: each echo's taps, their
@@ -745,7 +799,11 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
   const int high = g.n + std::min(0, *std::min_element(lags.begin(), lags.end()));
   if (high - low < 16) return c;
   std::vector<double> m, b;
-  std::vector<float> v(k), acc_m(static_cast<size_t>(k) * k), acc_b(k);
+  // The samples of a line go in blocks of four: each sum of the normal
+  // equations takes them in turn as before (the same bits), but a row is
+  // read and written once per block rather than once per sample.
+  constexpr int kBlock = 4;
+  std::vector<float> v(static_cast<size_t>(kBlock) * k), acc_m(static_cast<size_t>(k) * k), acc_b(k);
   for (int it = 0; it <= iterations; ++it) {
     double total = 0;
     m.assign(static_cast<size_t>(k) * k, 0.0);
@@ -753,21 +811,39 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
     for (const std::vector<float>& d : g.lines) {
       std::fill(acc_m.begin(), acc_m.end(), 0.0f);
       std::fill(acc_b.begin(), acc_b.end(), 0.0f);
-      for (int x = low; x < high; ++x) {
-        double r = d[x];
-        for (int j = 0; j < k; ++j) {
-          v[j] = d[x - lags[j]];
-          r += c[j] * v[j];
+      for (int x0 = low; x0 < high; x0 += kBlock) {
+        const int count = std::min(kBlock, high - x0);
+        float w[kBlock], wd[kBlock];
+        for (int q = 0; q < count; ++q) {
+          const int x = x0 + q;
+          float* vq = &v[static_cast<size_t>(q) * k];
+          double r = d[x];
+          for (int j = 0; j < k; ++j) {
+            vq[j] = d[x - lags[j]];
+            r += c[j] * vq[j];
+          }
+          total += Huber(r);
+          w[q] = static_cast<float>(1.0 / std::max(std::fabs(r), kHuber));
+          wd[q] = w[q] * d[x];
         }
-        total += Huber(r);
         if (it == iterations) continue;
-        const float w = static_cast<float>(1.0 / std::max(std::fabs(r), kHuber));
-        const float wd = w * d[x];
+        const float* v0 = &v[0];
+        const float* v1 = &v[static_cast<size_t>(k)];
+        const float* v2 = &v[static_cast<size_t>(2) * k];
+        const float* v3 = &v[static_cast<size_t>(3) * k];
         for (int i = 0; i < k; ++i) {
-          const float wv = w * v[i];
           float* row = &acc_m[static_cast<size_t>(i) * k];
-          for (int j = i; j < k; ++j) row[j] += wv * v[j];
-          acc_b[i] -= wd * v[i];
+          if (count == kBlock) {
+            const float wv0 = w[0] * v0[i], wv1 = w[1] * v1[i], wv2 = w[2] * v2[i], wv3 = w[3] * v3[i];
+            for (int j = i; j < k; ++j) row[j] = row[j] + wv0 * v0[j] + wv1 * v1[j] + wv2 * v2[j] + wv3 * v3[j];
+          } else {
+            for (int q = 0; q < count; ++q) {
+              const float* vq = &v[static_cast<size_t>(q) * k];
+              const float wv = w[q] * vq[i];
+              for (int j = i; j < k; ++j) row[j] += wv * vq[j];
+            }
+          }
+          for (int q = 0; q < count; ++q) acc_b[i] -= wd[q] * v[static_cast<size_t>(q) * k + i];
         }
       }
       for (size_t i = 0; i < acc_m.size(); ++i) m[i] += acc_m[i];
@@ -2042,18 +2118,30 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   auto settle = [&](const std::vector<Cluster>& set, double& off, double& on) {
     settled_pair = Pair{};
     const std::vector<int> side_lags = ScoreLags(set, g.width / 2);
-    const Scorer second_order(frames, whitener, side_lags, baseline, options.score_frames);
-    auto side = [&](const PluginSettings& settings) {
-      double e = 0;
-      for (double m : SideMoments(frames, settings, whitener, side_lags, options.score_frames)) e += m * m;
-      return e;
-    };
+    const Scorer second_order(side_lags, baseline);
     // The ghost's correlation left over (blind to the picture's symmetric
     // likenesses only through the baseline) and its one-sidedness left over
-    // (blind to them by its nature), each relative to processing off.
-    const double side_off = side(result.settings) + 1e-30, second_off = second_order(result.settings) + 1e-30;
+    // (blind to them by its nature), from one pass through the stages.
+    auto both = [&](const PluginSettings& settings) {
+      const Whitened wh = ProcessedLines(frames, settings, whitener, options.score_frames);
+      double side = 0;
+      for (double m : SideMoments(wh, side_lags)) side += m * m;
+      return std::make_pair(second_order(wh), side);
+    };
+    const std::pair<double, double> off_scores = both(result.settings);
+    const double second_off = off_scores.first + 1e-30, side_off = off_scores.second + 1e-30;
+    // Each relative to processing off. The searches come back to settings
+    // they have scored (a level tried up, then down again): those are looked up.
+    std::map<std::vector<int32_t>, double> scored;
     auto score = [&](const PluginSettings& settings) {
-      return (second_order(settings) / second_off + side(settings) / side_off) / 2;
+      std::vector<int32_t> key{settings.proc_enable, settings.corr_enable, settings.brightness, settings.contrast};
+      for (const StepSetting& step : settings.steps) key.insert(key.end(), {step.shift, step.level});
+      const auto known = scored.find(key);
+      if (known != scored.end()) return known->second;
+      const auto [second, side] = both(settings);
+      const double value = (second / second_off + side / side_off) / 2;
+      scored.emplace(std::move(key), value);
+      return value;
     };
     off = score(result.settings);
     // Two candidates: the cluster's taps refined against this criterion,
