@@ -215,41 +215,47 @@ Float4 Load4(const float* p) {
 // b[x] a[x + k] (into ba) for x in [from, to) while x + k stays on the line.
 // Each sum runs in four lanes and the lanes are added at the end, always in
 // that order (the same bits whichever lags are asked together). The sums of
-// two lags run interleaved: one alone waits on its own additions, which
+// several lags run interleaved: one alone waits on its own additions, which
 // made these products most of the estimate's time.
+template <int kLags>
+void CrossProductGroup(const float* a, const float* b, int n, const int* lags, int from, int to, double* ab,
+                       double* ba) {
+  Float4 sab[kLags] = {}, sba[kLags] = {};
+  int end[kLags];
+  int common = to;
+  for (int j = 0; j < kLags; ++j) common = std::min(common, end[j] = std::min(to, n - lags[j]));
+  int x = from;
+  for (; x + 3 < common; x += 4) {
+    const Float4 va = Load4(a + x), vb = Load4(b + x);
+    for (int j = 0; j < kLags; ++j) {
+      sab[j] += va * Load4(b + x + lags[j]);
+      sba[j] += vb * Load4(a + x + lags[j]);
+    }
+  }
+  // Each lag's own end, then its lanes' sum.
+  for (int j = 0; j < kLags; ++j) {
+    const int k = lags[j];
+    int xj = x;
+    for (; xj + 3 < end[j]; xj += 4) {
+      sab[j] += Load4(a + xj) * Load4(b + xj + k);
+      sba[j] += Load4(b + xj) * Load4(a + xj + k);
+    }
+    float tab = sab[j][0], tba = sba[j][0];
+    for (; xj < end[j]; ++xj) {
+      tab += a[xj] * b[xj + k];
+      tba += b[xj] * a[xj + k];
+    }
+    ab[j] = static_cast<double>(tab) + sab[j][1] + sab[j][2] + sab[j][3];
+    ba[j] = static_cast<double>(tba) + sba[j][1] + sba[j][2] + sba[j][3];
+  }
+}
+
 void CrossProducts(const float* a, const float* b, int n, const int* lags, int count, int from, int to, double* ab,
                    double* ba) {
-  // Lanes in, sum out, with lanes [start, end) of lag k added first.
-  auto finish = [&](Float4 sab, Float4 sba, int k, int x, int end, double& out_ab, double& out_ba) {
-    for (; x + 3 < end; x += 4) {
-      sab += Load4(a + x) * Load4(b + x + k);
-      sba += Load4(b + x) * Load4(a + x + k);
-    }
-    float tab = sab[0], tba = sba[0];
-    for (; x < end; ++x) {
-      tab += a[x] * b[x + k];
-      tba += b[x] * a[x + k];
-    }
-    out_ab = static_cast<double>(tab) + sab[1] + sab[2] + sab[3];
-    out_ba = static_cast<double>(tba) + sba[1] + sba[2] + sba[3];
-  };
   int i = 0;
-  for (; i + 1 < count; i += 2) {
-    const int k0 = lags[i], k1 = lags[i + 1];
-    const int end0 = std::min(to, n - k0), end1 = std::min(to, n - k1);
-    Float4 sab0 = {}, sba0 = {}, sab1 = {}, sba1 = {};
-    int x = from;
-    for (const int common = std::min(end0, end1); x + 3 < common; x += 4) {
-      const Float4 va = Load4(a + x), vb = Load4(b + x);
-      sab0 += va * Load4(b + x + k0);
-      sba0 += vb * Load4(a + x + k0);
-      sab1 += va * Load4(b + x + k1);
-      sba1 += vb * Load4(a + x + k1);
-    }
-    finish(sab0, sba0, k0, x, end0, ab[i], ba[i]);
-    finish(sab1, sba1, k1, x, end1, ab[i + 1], ba[i + 1]);
-  }
-  if (i < count) finish(Float4{}, Float4{}, lags[i], from, std::min(to, n - lags[i]), ab[i], ba[i]);
+  for (; i + 4 <= count; i += 4) CrossProductGroup<4>(a, b, n, lags + i, from, to, ab + i, ba + i);
+  for (; i + 2 <= count; i += 2) CrossProductGroup<2>(a, b, n, lags + i, from, to, ab + i, ba + i);
+  if (i < count) CrossProductGroup<1>(a, b, n, lags + i, from, to, ab + i, ba + i);
 }
 
 // Noise (and the stages' rounding) is independent from line to line, the
@@ -814,17 +820,32 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
       for (int x0 = low; x0 < high; x0 += kBlock) {
         const int count = std::min(kBlock, high - x0);
         float w[kBlock], wd[kBlock];
+        double r[kBlock] = {0, 0, 0, 0};
         for (int q = 0; q < count; ++q) {
-          const int x = x0 + q;
           float* vq = &v[static_cast<size_t>(q) * k];
-          double r = d[x];
+          for (int j = 0; j < k; ++j) vq[j] = d[x0 + q - lags[j]];
+          r[q] = d[x0 + q];
+        }
+        // The residuals of the block's samples side by side, each summed in turn.
+        const float* u0 = &v[0];
+        const float* u1 = &v[static_cast<size_t>(k)];
+        const float* u2 = &v[static_cast<size_t>(2) * k];
+        const float* u3 = &v[static_cast<size_t>(3) * k];
+        if (count == kBlock) {
           for (int j = 0; j < k; ++j) {
-            vq[j] = d[x - lags[j]];
-            r += c[j] * vq[j];
+            r[0] += c[j] * u0[j];
+            r[1] += c[j] * u1[j];
+            r[2] += c[j] * u2[j];
+            r[3] += c[j] * u3[j];
           }
-          total += Huber(r);
-          w[q] = static_cast<float>(1.0 / std::max(std::fabs(r), kHuber));
-          wd[q] = w[q] * d[x];
+        } else {
+          for (int q = 0; q < count; ++q)
+            for (int j = 0; j < k; ++j) r[q] += c[j] * v[static_cast<size_t>(q) * k + j];
+        }
+        for (int q = 0; q < count; ++q) {
+          total += Huber(r[q]);
+          w[q] = static_cast<float>(1.0 / std::max(std::fabs(r[q]), kHuber));
+          wd[q] = w[q] * d[x0 + q];
         }
         if (it == iterations) continue;
         const float* v0 = &v[0];
