@@ -375,7 +375,8 @@ TEST(GhostEstimator, ComesNearTheFitWhereItsTestsOnceFailed) {
                         Case{"/usr/share/backgrounds/seeding_by_Clements_Engelhardt.jpg",
                              {{{-5.81, 0.14}, {-3.29, -0.10}}, 3}, 3, 2},
                         Case{"/usr/share/backgrounds/picosdeeuropa_by_Aitzol_Berasategi.jpg",
-                             {{{1.55, -0.18}, {-1.67, 0.16}}, 3}, 9, 2}}) {
+                             {{{1.55, -0.18}, {-1.67, 0.16}}, 3}, 9, 2},
+                        Case{kNature + "Blinds.jpg", {{{7.60, 0.38}, {-6.77, -0.16}, {2.48, 0.20}}, 1}, 4, 3}}) {
     if (!c.photo.empty() && !fs::exists(c.photo)) GTEST_SKIP() << c.photo << " missing: run scripts/setup.sh";
     SCOPED_TRACE(c.photo + " " + demo::DescribeModel(c.model));
     std::vector<uint8_t> ghost;
