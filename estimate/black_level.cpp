@@ -53,8 +53,6 @@ double Median(std::vector<double>& v) {
   return v[v.size() / 2];
 }
 
-// The values of one stage on the sampled lines that share one band level,
-// sorted, with running sums: clipping at any level then costs a search.
 // Ascending, as std::sort leaves them, by a radix sort of their bits: the
 // room's search sorts every stage's values, and comparison sorts took a
 // fifth of an estimate's time. Equal values have equal bits, so the order is
@@ -89,6 +87,8 @@ void SortValues(std::vector<double>& v) {
   }
 }
 
+// The values of one stage on the sampled lines that share one band level,
+// sorted, with running sums: clipping at any level then costs a search.
 struct Sorted {
   double band;  // the stage's band level for these pixels
   std::vector<double> u, s1, s2;  // values, running sums of u and u^2 (s1[i] over u[0..i))

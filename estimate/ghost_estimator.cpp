@@ -19,7 +19,7 @@ namespace {
 // Order of the short predictor that whitens the differentiated lines: it takes
 // out what neighbouring pixels share (upscaled sources, soft optics), which
 // would otherwise lean on every delay near the shortest echo.
-constexpr int kWhiteningOrder = 4;  // WhitenRows spells out its five taps
+constexpr int kWhiteningOrder = 4;
 // Picture detail below which an echo cannot be told from nothing.
 constexpr int kMinEdgeSamples = 200;
 constexpr int kEdgeStep = 8;  // levels between neighbours that make an edge sample
@@ -192,6 +192,7 @@ void WhitenRows(const Rows& rows, const std::vector<double>& a, Whitened& out) {
       w[x] = static_cast<float>(s);
     }
     // The same sums with the taps spelled out, which lets them run side by side.
+    static_assert(kWhiteningOrder == 4, "five taps below");
     const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4];
     for (int x = kWhiteningOrder; x < n; ++x) {
       double s = 0;
@@ -2315,7 +2316,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   }
   if (accepted && !spares.empty() && static_cast<int>(clusters.size()) == options.max_echoes) {
     // The strongest candidates need not be the echoes: beside a blind's
-    // slats a weak likeness at 23 px outranked a true +20 % echo at 18 px
+    // slats a likeness at 37 px outranked a true +20 % echo at 18 px
     // (7.4 dB where the fit gives 14.4 dB). Each kept candidate but the
     // strongest gives way to the first spare in turn; lines no estimate saw
     // choose, and must be clearly better.
