@@ -808,34 +808,81 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
   const int low = std::max(0, *std::max_element(lags.begin(), lags.end()));
   const int high = g.n + std::min(0, *std::min_element(lags.begin(), lags.end()));
   if (high - low < 16) return c;
-  std::vector<double> m, b;
-  // The samples of a line go in blocks of four: each sum of the normal
-  // equations takes them in turn as before (the same bits), but a row is
-  // read and written once per block rather than once per sample.
+  // A sample's weight is 1/kHuber while its residual is within kHuber, as
+  // most of a picture's are: their part of the normal equations is summed
+  // once, and each iteration adds only the samples beyond it.
+  const float base_w = static_cast<float>(1.0 / kHuber);
   constexpr int kBlock = 4;
-  std::vector<float> v(static_cast<size_t>(kBlock) * k), acc_m(static_cast<size_t>(k) * k), acc_b(k);
-  for (int it = 0; it <= iterations; ++it) {
-    double total = 0;
-    m.assign(static_cast<size_t>(k) * k, 0.0);
-    b.assign(k, 0.0);
+  std::vector<float> v, acc_m(static_cast<size_t>(k) * k), acc_b(k);
+  std::vector<float> w, wd;
+  // Adds sum_q w[q] v_q v_q' to acc_m and -sum_q wd[q] v_q to acc_b.
+  auto accumulate = [&](const float* vs, const float* ws, const float* wds, size_t count) {
+    for (size_t q0 = 0; q0 < count; q0 += kBlock) {
+      const size_t n = std::min<size_t>(kBlock, count - q0);
+      const float* v0 = vs + q0 * k;
+      for (int i = 0; i < k; ++i) {
+        float* row = &acc_m[static_cast<size_t>(i) * k];
+        if (n == kBlock) {
+          const float* v1 = v0 + k;
+          const float* v2 = v0 + 2 * k;
+          const float* v3 = v0 + 3 * k;
+          const float wv0 = ws[q0] * v0[i], wv1 = ws[q0 + 1] * v1[i], wv2 = ws[q0 + 2] * v2[i], wv3 = ws[q0 + 3] * v3[i];
+          for (int j = i; j < k; ++j) row[j] = row[j] + wv0 * v0[j] + wv1 * v1[j] + wv2 * v2[j] + wv3 * v3[j];
+        } else {
+          for (size_t q = 0; q < n; ++q) {
+            const float* vq = v0 + q * k;
+            const float wv = ws[q0 + q] * vq[i];
+            for (int j = i; j < k; ++j) row[j] += wv * vq[j];
+          }
+        }
+        for (size_t q = 0; q < n; ++q) acc_b[i] -= wds[q0 + q] * v0[q * k + i];
+      }
+    }
+  };
+  std::vector<double> m_base(static_cast<size_t>(k) * k, 0.0), b_base(k, 0.0);
+  {
+    const size_t samples = static_cast<size_t>(high - low);
+    v.resize(samples * k);
+    w.assign(samples, base_w);
+    wd.resize(samples);
     for (const std::vector<float>& d : g.lines) {
       std::fill(acc_m.begin(), acc_m.end(), 0.0f);
       std::fill(acc_b.begin(), acc_b.end(), 0.0f);
-      for (int x0 = low; x0 < high; x0 += kBlock) {
-        const int count = std::min(kBlock, high - x0);
-        float w[kBlock], wd[kBlock];
+      for (int x = low; x < high; ++x) {
+        float* vq = &v[static_cast<size_t>(x - low) * k];
+        for (int j = 0; j < k; ++j) vq[j] = d[x - lags[j]];
+        wd[x - low] = base_w * d[x];
+      }
+      accumulate(v.data(), w.data(), wd.data(), samples);
+      for (size_t i = 0; i < acc_m.size(); ++i) m_base[i] += acc_m[i];
+      for (int i = 0; i < k; ++i) b_base[i] += acc_b[i];
+    }
+  }
+  std::vector<double> m, b;
+  for (int it = 0; it <= iterations; ++it) {
+    double total = 0;
+    m = m_base;
+    b = b_base;
+    for (const std::vector<float>& d : g.lines) {
+      const size_t samples = static_cast<size_t>(high - low);
+      v.resize(samples * k);
+      w.clear();
+      wd.clear();
+      for (int x = low; x < high; ++x) {
+        float* vq = &v[static_cast<size_t>(x - low) * k];
+        for (int j = 0; j < k; ++j) vq[j] = d[x - lags[j]];
+      }
+      // Four samples' residuals side by side, each summed in its own order;
+      // the samples beyond kHuber move to the front of `v`.
+      for (size_t x0 = 0; x0 < samples; x0 += kBlock) {
+        const size_t n = std::min<size_t>(kBlock, samples - x0);
         double r[kBlock] = {0, 0, 0, 0};
-        for (int q = 0; q < count; ++q) {
-          float* vq = &v[static_cast<size_t>(q) * k];
-          for (int j = 0; j < k; ++j) vq[j] = d[x0 + q - lags[j]];
-          r[q] = d[x0 + q];
-        }
-        // The residuals of the block's samples side by side, each summed in turn.
-        const float* u0 = &v[0];
-        const float* u1 = &v[static_cast<size_t>(k)];
-        const float* u2 = &v[static_cast<size_t>(2) * k];
-        const float* u3 = &v[static_cast<size_t>(3) * k];
-        if (count == kBlock) {
+        for (size_t q = 0; q < n; ++q) r[q] = d[low + x0 + q];
+        const float* u0 = &v[x0 * k];
+        if (n == kBlock) {
+          const float* u1 = u0 + k;
+          const float* u2 = u0 + 2 * k;
+          const float* u3 = u0 + 3 * k;
           for (int j = 0; j < k; ++j) {
             r[0] += c[j] * u0[j];
             r[1] += c[j] * u1[j];
@@ -843,34 +890,22 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
             r[3] += c[j] * u3[j];
           }
         } else {
-          for (int q = 0; q < count; ++q)
-            for (int j = 0; j < k; ++j) r[q] += c[j] * v[static_cast<size_t>(q) * k + j];
+          for (size_t q = 0; q < n; ++q)
+            for (int j = 0; j < k; ++j) r[q] += c[j] * u0[q * k + j];
         }
-        for (int q = 0; q < count; ++q) {
+        for (size_t q = 0; q < n; ++q) {
           total += Huber(r[q]);
-          w[q] = static_cast<float>(1.0 / std::max(std::fabs(r[q]), kHuber));
-          wd[q] = w[q] * d[x0 + q];
-        }
-        if (it == iterations) continue;
-        const float* v0 = &v[0];
-        const float* v1 = &v[static_cast<size_t>(k)];
-        const float* v2 = &v[static_cast<size_t>(2) * k];
-        const float* v3 = &v[static_cast<size_t>(3) * k];
-        for (int i = 0; i < k; ++i) {
-          float* row = &acc_m[static_cast<size_t>(i) * k];
-          if (count == kBlock) {
-            const float wv0 = w[0] * v0[i], wv1 = w[1] * v1[i], wv2 = w[2] * v2[i], wv3 = w[3] * v3[i];
-            for (int j = i; j < k; ++j) row[j] = row[j] + wv0 * v0[j] + wv1 * v1[j] + wv2 * v2[j] + wv3 * v3[j];
-          } else {
-            for (int q = 0; q < count; ++q) {
-              const float* vq = &v[static_cast<size_t>(q) * k];
-              const float wv = w[q] * vq[i];
-              for (int j = i; j < k; ++j) row[j] += wv * vq[j];
-            }
-          }
-          for (int q = 0; q < count; ++q) acc_b[i] -= wd[q] * v[static_cast<size_t>(q) * k + i];
+          if (std::fabs(r[q]) <= kHuber) continue;
+          const float extra = static_cast<float>(1.0 / std::fabs(r[q])) - base_w;
+          if (w.size() != x0 + q) std::copy_n(&v[(x0 + q) * k], k, &v[w.size() * k]);
+          w.push_back(extra);
+          wd.push_back(extra * d[low + x0 + q]);
         }
       }
+      if (it == iterations || w.empty()) continue;
+      std::fill(acc_m.begin(), acc_m.end(), 0.0f);
+      std::fill(acc_b.begin(), acc_b.end(), 0.0f);
+      accumulate(v.data(), w.data(), wd.data(), w.size());
       for (size_t i = 0; i < acc_m.size(); ++i) m[i] += acc_m[i];
       for (int i = 0; i < k; ++i) b[i] += acc_b[i];
     }
