@@ -399,10 +399,19 @@ std::vector<StepSetting> FitSteps(const Response& h, int width, int max_steps) {
       double best_energy = ResidualEnergy(ApplyStep(q, PixelShift(best.shift, width), StepGain(best.level)));
       for (const auto& [pixels, setting] : shifts) {
         // <r, q shifted>, r = q - impulse
+        // Only where the shifted copy overlaps q: elsewhere every term is 0.
         double cross = 0;
-        for (size_t k = 0; k < q.taps.size(); ++k) {
-          const int lag = q.first + static_cast<int>(k) + pixels;
-          cross += (q.At(lag) - (lag == 0 ? 1.0 : 0.0)) * q.taps[k];
+        if (q.first <= 0 && q.last() >= 0) {
+          const int n = static_cast<int>(q.taps.size());
+          const int zero = -q.first - pixels;  // the k whose lag is 0
+          const double* t = q.taps.data();
+          for (int k = std::max(0, -pixels); k < std::min(n, n - pixels); ++k)
+            cross += (t[k + pixels] - (k == zero ? 1.0 : 0.0)) * t[k];
+        } else {
+          for (size_t k = 0; k < q.taps.size(); ++k) {
+            const int lag = q.first + static_cast<int>(k) + pixels;
+            cross += (q.At(lag) - (lag == 0 ? 1.0 : 0.0)) * q.taps[k];
+          }
         }
         const int32_t centre = LevelFor(-cross / q_energy);
         for (int32_t level = centre - 2; level <= centre + 2; ++level) {
