@@ -808,9 +808,10 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
   const int low = std::max(0, *std::max_element(lags.begin(), lags.end()));
   const int high = g.n + std::min(0, *std::min_element(lags.begin(), lags.end()));
   if (high - low < 16) return c;
-  // A sample's weight is 1/kHuber while its residual is within kHuber, as
-  // most of a picture's are: their part of the normal equations is summed
-  // once, and each iteration adds only the samples beyond it.
+  // Iteratively reweighted least squares. A sample's weight is 1/kHuber
+  // while its residual is within kHuber (a smooth area's samples): the
+  // normal equations are summed once with every sample at that weight, and
+  // each iteration adds only the samples beyond it, at their weight less it.
   const float base_w = static_cast<float>(1.0 / kHuber);
   constexpr int kBlock = 4;
   std::vector<float> v, acc_m(static_cast<size_t>(k) * k), acc_b(k);
