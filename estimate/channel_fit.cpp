@@ -102,10 +102,12 @@ double StepGain(int32_t level) {
 }
 
 void StepLine(const double* in, double* out, int width, int shift, double gain) {
-  for (int x = 0; x < width; ++x) {
-    const int from = x - shift;
-    out[x] = in[x] + (from >= 0 && from < width ? gain * in[from] : 0.0);
-  }
+  // The samples whose copy comes from within the line, apart from the rest,
+  // so that neither loop branches (each sum as before, + 0.0 included).
+  const int lo = std::clamp(shift, 0, width), hi = std::clamp(width + shift, 0, width);
+  for (int x = 0; x < lo; ++x) out[x] = in[x] + 0.0;
+  for (int x = lo; x < hi; ++x) out[x] = in[x] + gain * in[x - shift];
+  for (int x = std::max(lo, hi); x < width; ++x) out[x] = in[x] + 0.0;
 }
 
 Response ApplyStep(const Response& x, int shift, double gain) {
