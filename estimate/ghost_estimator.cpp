@@ -874,7 +874,8 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
         for (int j = 0; j < k; ++j) vq[j] = d[x - lags[j]];
       }
       // Four samples' residuals side by side, each summed in its own order;
-      // the samples beyond kHuber move to the front of `v`.
+      // the samples beyond kHuber move to the front of `v` (not after the
+      // last iteration, which only measures).
       for (size_t x0 = 0; x0 < samples; x0 += kBlock) {
         const size_t n = std::min<size_t>(kBlock, samples - x0);
         double r[kBlock] = {0, 0, 0, 0};
@@ -896,7 +897,7 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
         }
         for (size_t q = 0; q < n; ++q) {
           total += Huber(r[q]);
-          if (std::fabs(r[q]) <= kHuber) continue;
+          if (it == iterations || std::fabs(r[q]) <= kHuber) continue;
           const float extra = static_cast<float>(1.0 / std::fabs(r[q])) - base_w;
           if (w.size() != x0 + q) std::copy_n(&v[(x0 + q) * k], k, &v[w.size() * k]);
           w.push_back(extra);
