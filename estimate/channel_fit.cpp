@@ -401,20 +401,15 @@ std::vector<StepSetting> FitSteps(const Response& h, int width, int max_steps) {
       double best_energy = ResidualEnergy(ApplyStep(q, PixelShift(best.shift, width), StepGain(best.level)));
       for (const auto& [pixels, setting] : shifts) {
         // <r, q shifted>, r = q - impulse
-        // Only where the shifted copy overlaps q: elsewhere every term is 0.
+        // Only where the shifted copy overlaps q: elsewhere every term is 0
+        // but the impulse's, which lies outside only if q lacks lag 0.
+        const int n = static_cast<int>(q.taps.size());
+        const int zero = -q.first - pixels;  // the k whose lag is 0
+        const int lo = std::max(0, -pixels), hi = std::min(n, n - pixels);
+        const double* t = q.taps.data();
         double cross = 0;
-        if (q.first <= 0 && q.last() >= 0) {
-          const int n = static_cast<int>(q.taps.size());
-          const int zero = -q.first - pixels;  // the k whose lag is 0
-          const double* t = q.taps.data();
-          for (int k = std::max(0, -pixels); k < std::min(n, n - pixels); ++k)
-            cross += (t[k + pixels] - (k == zero ? 1.0 : 0.0)) * t[k];
-        } else {
-          for (size_t k = 0; k < q.taps.size(); ++k) {
-            const int lag = q.first + static_cast<int>(k) + pixels;
-            cross += (q.At(lag) - (lag == 0 ? 1.0 : 0.0)) * q.taps[k];
-          }
-        }
+        for (int k = lo; k < hi; ++k) cross += (t[k + pixels] - (k == zero ? 1.0 : 0.0)) * t[k];
+        if ((zero < lo || zero >= hi) && zero >= 0 && zero < n) cross -= t[zero];
         const int32_t centre = LevelFor(-cross / q_energy);
         for (int32_t level = centre - 2; level <= centre + 2; ++level) {
           if (level < -100 || level > 100) continue;

@@ -814,10 +814,24 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
   // each iteration adds only the samples beyond it, at their weight less it.
   const float base_w = static_cast<float>(1.0 / kHuber);
   constexpr int kBlock = 4;
-  std::vector<float> v, acc_m(static_cast<size_t>(k) * k), acc_b(k);
+  const size_t samples = static_cast<size_t>(high - low);
+  // v holds each sample's k lagged values, one row per sample of a line.
+  std::vector<float> v(samples * k), acc_m(static_cast<size_t>(k) * k), acc_b(k);
+  auto gather = [&](const std::vector<float>& d) {
+    for (int x = low; x < high; ++x) {
+      float* vq = &v[static_cast<size_t>(x - low) * k];
+      for (int j = 0; j < k; ++j) vq[j] = d[x - lags[j]];
+    }
+  };
   std::vector<float> w, wd;
-  // Adds sum_q w[q] v_q v_q' to acc_m and -sum_q wd[q] v_q to acc_b.
-  auto accumulate = [&](const float* vs, const float* ws, const float* wds, size_t count) {
+  // Adds sum_q w[q] v_q v_q' to m and -sum_q wd[q] v_q to b over the first
+  // `count` rows of v, summed in floats for the line, then added to m and b.
+  auto accumulate = [&](size_t count, std::vector<double>& m, std::vector<double>& b) {
+    std::fill(acc_m.begin(), acc_m.end(), 0.0f);
+    std::fill(acc_b.begin(), acc_b.end(), 0.0f);
+    const float* vs = v.data();
+    const float* ws = w.data();
+    const float* wds = wd.data();
     for (size_t q0 = 0; q0 < count; q0 += kBlock) {
       const size_t n = std::min<size_t>(kBlock, count - q0);
       const float* v0 = vs + q0 * k;
@@ -839,25 +853,16 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
         for (size_t q = 0; q < n; ++q) acc_b[i] -= wds[q0 + q] * v0[q * k + i];
       }
     }
+    for (size_t i = 0; i < acc_m.size(); ++i) m[i] += acc_m[i];
+    for (int i = 0; i < k; ++i) b[i] += acc_b[i];
   };
   std::vector<double> m_base(static_cast<size_t>(k) * k, 0.0), b_base(k, 0.0);
-  {
-    const size_t samples = static_cast<size_t>(high - low);
-    v.resize(samples * k);
-    w.assign(samples, base_w);
-    wd.resize(samples);
-    for (const std::vector<float>& d : g.lines) {
-      std::fill(acc_m.begin(), acc_m.end(), 0.0f);
-      std::fill(acc_b.begin(), acc_b.end(), 0.0f);
-      for (int x = low; x < high; ++x) {
-        float* vq = &v[static_cast<size_t>(x - low) * k];
-        for (int j = 0; j < k; ++j) vq[j] = d[x - lags[j]];
-        wd[x - low] = base_w * d[x];
-      }
-      accumulate(v.data(), w.data(), wd.data(), samples);
-      for (size_t i = 0; i < acc_m.size(); ++i) m_base[i] += acc_m[i];
-      for (int i = 0; i < k; ++i) b_base[i] += acc_b[i];
-    }
+  w.assign(samples, base_w);
+  wd.resize(samples);
+  for (const std::vector<float>& d : g.lines) {
+    gather(d);
+    for (int x = low; x < high; ++x) wd[x - low] = base_w * d[x];
+    accumulate(samples, m_base, b_base);
   }
   std::vector<double> m, b;
   for (int it = 0; it <= iterations; ++it) {
@@ -865,14 +870,9 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
     m = m_base;
     b = b_base;
     for (const std::vector<float>& d : g.lines) {
-      const size_t samples = static_cast<size_t>(high - low);
-      v.resize(samples * k);
       w.clear();
       wd.clear();
-      for (int x = low; x < high; ++x) {
-        float* vq = &v[static_cast<size_t>(x - low) * k];
-        for (int j = 0; j < k; ++j) vq[j] = d[x - lags[j]];
-      }
+      gather(d);
       // Four samples' residuals side by side, each summed in its own order;
       // the samples beyond kHuber move to the front of `v` (not after the
       // last iteration, which only measures).
@@ -904,12 +904,7 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
           wd.push_back(extra * d[low + x0 + q]);
         }
       }
-      if (it == iterations || w.empty()) continue;
-      std::fill(acc_m.begin(), acc_m.end(), 0.0f);
-      std::fill(acc_b.begin(), acc_b.end(), 0.0f);
-      accumulate(v.data(), w.data(), wd.data(), w.size());
-      for (size_t i = 0; i < acc_m.size(); ++i) m[i] += acc_m[i];
-      for (int i = 0; i < k; ++i) b[i] += acc_b[i];
+      if (!w.empty()) accumulate(w.size(), m, b);
     }
     if (it == 0) start = total;
     objective = total;
