@@ -44,6 +44,20 @@ Sniffed Sniff(const std::vector<uint8_t>& bytes) {
   return {};
 }
 
+// A chunk's length is read before its bytes, and the decoders allocate it
+// first: a few hundred hostile bytes could claim gigabytes. The whole file is
+// in memory, so no chunk can be longer than what is left of it.
+void CheckPngChunks(const std::vector<uint8_t>& bytes, const std::string& name) {
+  size_t at = 8;
+  while (bytes.size() - at >= 8) {
+    const uint32_t length = static_cast<uint32_t>(bytes[at]) << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3];
+    if (length > bytes.size() - at - 8 || bytes.size() - at - 8 - length < 4)
+      throw FrameFileError("cannot decode image '" + name + "': damaged PNG (a chunk runs past the end of the file)");
+    if (std::memcmp(&bytes[at + 4], "IEND", 4) == 0) return;
+    at += 12 + static_cast<size_t>(length);
+  }
+}
+
 void AppendToVector(void* context, void* data, int size) {
   auto* out = static_cast<std::vector<uint8_t>*>(context);
   out->insert(out->end(), static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
@@ -68,6 +82,7 @@ DecodedImage DecodeImage(const std::vector<uint8_t>& bytes, const std::string& n
   if (!sniffed.decodable)
     throw FrameFileError("'" + name + "' is a " + sniffed.name + " image, which this program does not read (it reads " +
                          ReadableImageFormats() + ")");
+  if (sniffed.type == ImageType::Png) CheckPngChunks(bytes, name);
   return DecodeImageOfType(sniffed.type, bytes, name, max_pixels);
 }
 

@@ -221,6 +221,9 @@ TEST(ImageDecoding, EveryImageComesOutRightOrIsRefusedClearly) {
       {"1-bit grey PNG", Png(3, 1, 0, std::string("\xa0", 1)), {255, 255, 255, 0, 0, 0, 255, 255, 255}, ""},
       {"JPEG", jpeg, std::vector<uint8_t>(16 * 16 * 3, 128), ""},
       {"truncated PNG", Png(2, 16, 0, std::string(4, '\x7f')).substr(0, 45), {}, "damaged PNG"},
+      // An ancillary chunk claiming 1.7 GB in a file of a hundred bytes.
+      {"PNG chunk past the end",
+       Png(1, 8, 0, "x").insert(33, std::string("\x67\x32\x00\x26tEXt", 8)), {}, "chunk runs past the end"},
       {"truncated JPEG", std::string(noise.begin(), noise.end() - 100), {}, "damaged JPEG"},
       {"PNG wider than any frame", Png(20000, 8, 0, std::string(20000, '\0')), {}, "image size 20000x1"},
       {"PNM", "P5\n2 1\n65535\n\x01\x02\x03\x04", {}, "PNM image, which this program does not read"},
