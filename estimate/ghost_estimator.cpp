@@ -864,45 +864,32 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
     for (int x = low; x < high; ++x) wd[x - low] = base_w * d[x];
     accumulate(samples, m_base, b_base);
   }
-  std::vector<double> m, b;
+  std::vector<double> m, b, r(samples);
   for (int it = 0; it <= iterations; ++it) {
     double total = 0;
     m = m_base;
     b = b_base;
     for (const std::vector<float>& d : g.lines) {
+      // Each sample's residual sums its taps in their order, a tap at a time
+      // over the line; only the samples beyond kHuber are gathered (not after
+      // the last iteration, which only measures).
+      for (size_t q = 0; q < samples; ++q) r[q] = d[low + q];
+      for (int j = 0; j < k; ++j) {
+        const double cj = c[j];
+        const float* from = &d[low - lags[j]];
+        for (size_t q = 0; q < samples; ++q) r[q] += cj * from[q];
+      }
       w.clear();
       wd.clear();
-      gather(d);
-      // Four samples' residuals side by side, each summed in its own order;
-      // the samples beyond kHuber move to the front of `v` (not after the
-      // last iteration, which only measures).
-      for (size_t x0 = 0; x0 < samples; x0 += kBlock) {
-        const size_t n = std::min<size_t>(kBlock, samples - x0);
-        double r[kBlock] = {0, 0, 0, 0};
-        for (size_t q = 0; q < n; ++q) r[q] = d[low + x0 + q];
-        const float* u0 = &v[x0 * k];
-        if (n == kBlock) {
-          const float* u1 = u0 + k;
-          const float* u2 = u0 + 2 * k;
-          const float* u3 = u0 + 3 * k;
-          for (int j = 0; j < k; ++j) {
-            r[0] += c[j] * u0[j];
-            r[1] += c[j] * u1[j];
-            r[2] += c[j] * u2[j];
-            r[3] += c[j] * u3[j];
-          }
-        } else {
-          for (size_t q = 0; q < n; ++q)
-            for (int j = 0; j < k; ++j) r[q] += c[j] * u0[q * k + j];
-        }
-        for (size_t q = 0; q < n; ++q) {
-          total += Huber(r[q]);
-          if (it == iterations || std::fabs(r[q]) <= kHuber) continue;
-          const float extra = static_cast<float>(1.0 / std::fabs(r[q])) - base_w;
-          if (w.size() != x0 + q) std::copy_n(&v[(x0 + q) * k], k, &v[w.size() * k]);
-          w.push_back(extra);
-          wd.push_back(extra * d[low + x0 + q]);
-        }
+      for (size_t q = 0; q < samples; ++q) {
+        total += Huber(r[q]);
+        if (it == iterations || std::fabs(r[q]) <= kHuber) continue;
+        const float extra = static_cast<float>(1.0 / std::fabs(r[q])) - base_w;
+        const int x = low + static_cast<int>(q);
+        float* vq = &v[w.size() * k];
+        for (int j = 0; j < k; ++j) vq[j] = d[x - lags[j]];
+        w.push_back(extra);
+        wd.push_back(extra * d[low + q]);
       }
       if (!w.empty()) accumulate(w.size(), m, b);
     }
