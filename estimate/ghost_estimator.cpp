@@ -778,10 +778,18 @@ constexpr double kMinBlackLevel = 2.0;
 // ... nor one that stands fewer standard errors clear of none.
 constexpr double kMinLiftDeviations = 5.0;
 
+struct Solved {
+  std::vector<double> c;
+  double objective = 0, start = 0;
+};
+
 // Horizontal gradients of a set of lines.
 struct Gradients {
   int n = 0;  // samples per line
   std::vector<std::vector<float>> lines;
+  // The inverses solved on these lines, by lags and iterations: the search
+  // comes back to some sets of lags.
+  mutable std::map<std::pair<std::vector<int>, int>, Solved> solved;
 };
 
 void AddGradients(const uint8_t* luma, int width, int line, Gradients& g) {
@@ -799,8 +807,8 @@ double Huber(double r) {
 
 // Minimises the criterion over the taps at `lags` (lag > 0: a pixel before).
 // Returns the taps; `objective` gets the criterion at the minimum, `start` at c = 0.
-std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lags, int iterations,
-                                 double& objective, double& start) {
+std::vector<double> SolveInverseOnce(const Gradients& g, const std::vector<int>& lags, int iterations,
+                                     double& objective, double& start) {
   const int k = static_cast<int>(lags.size());
   std::vector<double> c(k, 0.0);
   objective = start = 0;
@@ -815,14 +823,8 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
   const float base_w = static_cast<float>(1.0 / kHuber);
   constexpr int kBlock = 4;
   const size_t samples = static_cast<size_t>(high - low);
-  // v holds each sample's k lagged values, one row per sample of a line.
+  // v holds a line's samples' k lagged values, one row per sample.
   std::vector<float> v(samples * k), acc_m(static_cast<size_t>(k) * k), acc_b(k);
-  auto gather = [&](const std::vector<float>& d) {
-    for (int x = low; x < high; ++x) {
-      float* vq = &v[static_cast<size_t>(x - low) * k];
-      for (int j = 0; j < k; ++j) vq[j] = d[x - lags[j]];
-    }
-  };
   std::vector<float> w, wd;
   // Adds sum_q w[q] v_q v_q' to m and -sum_q wd[q] v_q to b over the first
   // `count` rows of v, summed in floats for the line, then added to m and b.
@@ -857,12 +859,45 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
     for (int i = 0; i < k; ++i) b[i] += acc_b[i];
   };
   std::vector<double> m_base(static_cast<size_t>(k) * k, 0.0), b_base(k, 0.0);
-  w.assign(samples, base_w);
-  wd.resize(samples);
-  for (const std::vector<float>& d : g.lines) {
-    gather(d);
-    for (int x = low; x < high; ++x) wd[x - low] = base_w * d[x];
-    accumulate(samples, m_base, b_base);
+  {
+    // At the base weight, a sum over the samples of two lagged values is the
+    // lines' correlation at the lags' difference over a range of samples:
+    // each difference is summed once and its range read off prefix sums.
+    // The gradients are whole numbers, so every such sum is exact.
+    std::vector<int> slot(g.n, -1), deltas;
+    auto need = [&](int p, int q) {
+      const int delta = std::abs(p - q);
+      if (slot[delta] < 0) {
+        slot[delta] = static_cast<int>(deltas.size());
+        deltas.push_back(delta);
+      }
+    };
+    for (int i = 0; i < k; ++i) {
+      need(0, lags[i]);  // lag 0: the sample itself
+      for (int j = i; j < k; ++j) need(lags[i], lags[j]);
+    }
+    std::vector<size_t> first(deltas.size() + 1, 0);
+    for (size_t t = 0; t < deltas.size(); ++t) first[t + 1] = first[t] + static_cast<size_t>(g.n - deltas[t]) + 1;
+    std::vector<double> prefix(first.back()), sum(g.n);
+    for (size_t t = 0; t < deltas.size(); ++t) {
+      const int delta = deltas[t], count = g.n - delta;
+      std::fill_n(sum.begin(), count, 0.0);
+      for (const std::vector<float>& d : g.lines)
+        for (int u = 0; u < count; ++u) sum[u] += static_cast<double>(d[u]) * d[u + delta];
+      double* table = &prefix[first[t]];
+      table[0] = 0;
+      for (int u = 0; u < count; ++u) table[u + 1] = table[u] + sum[u];
+    }
+    // sum over x in [low, high) of d[x - p] d[x - q]
+    auto cross = [&](int p, int q) {
+      const int later = std::max(p, q);
+      const double* table = &prefix[first[slot[std::abs(p - q)]]];
+      return table[high - later] - table[low - later];
+    };
+    for (int i = 0; i < k; ++i) {
+      b_base[i] = -base_w * cross(0, lags[i]);
+      for (int j = i; j < k; ++j) m_base[static_cast<size_t>(i) * k + j] = base_w * cross(lags[i], lags[j]);
+    }
   }
   std::vector<double> m, b, r(samples);
   for (int it = 0; it <= iterations; ++it) {
@@ -907,6 +942,20 @@ std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lag
     c = x;
   }
   return c;
+}
+
+std::vector<double> SolveInverse(const Gradients& g, const std::vector<int>& lags, int iterations,
+                                 double& objective, double& start) {
+  auto key = std::make_pair(lags, iterations);
+  auto found = g.solved.find(key);
+  if (found == g.solved.end()) {
+    Solved solved;
+    solved.c = SolveInverseOnce(g, lags, iterations, solved.objective, solved.start);
+    found = g.solved.emplace(std::move(key), std::move(solved)).first;
+  }
+  objective = found->second.objective;
+  start = found->second.start;
+  return found->second.c;
 }
 
 // The criterion on held-out lines of the first frame after the plugin's
