@@ -176,16 +176,19 @@ int EdgeSamples(const LumaFrame& f) {
   return count;
 }
 
-void WhitenRows(const Rows& rows, const std::vector<double>& a, Whitened& out) {
-  const int n = rows.width - 1;
+// Appends `count` lines of `width` samples (floats or bytes), whitened.
+template <typename Sample>
+void WhitenLines(const Sample* lines, int width, int count, const std::vector<double>& a, Whitened& out) {
+  const int n = width - 1;
   out.samples = n;
   std::vector<float> d(n);
-  for (int y = 0; y < rows.count; ++y) {
-    const float* row = rows.Row(y);
-    for (int x = 0; x < n; ++x) d[x] = row[x + 1] - row[x];
-    const size_t at = out.w.size();
-    out.w.resize(at + n);
-    float* w = &out.w[at];
+  // Sized once: grown a line at a time, a frame's worth was copied over and over.
+  const size_t first = out.w.size();
+  out.w.resize(first + static_cast<size_t>(count) * n);
+  for (int y = 0; y < count; ++y) {
+    const Sample* row = lines + static_cast<size_t>(y) * width;
+    for (int x = 0; x < n; ++x) d[x] = static_cast<float>(row[x + 1]) - static_cast<float>(row[x]);
+    float* w = &out.w[first + static_cast<size_t>(y) * n];
     for (int x = 0; x < std::min(kWhiteningOrder, n); ++x) {
       double s = 0;
       for (int i = 0; i <= x; ++i) s += a[i] * d[x - i];
@@ -205,6 +208,10 @@ void WhitenRows(const Rows& rows, const std::vector<double>& a, Whitened& out) {
     }
     ++out.lines;
   }
+}
+
+void WhitenRows(const Rows& rows, const std::vector<double>& a, Whitened& out) {
+  WhitenLines(rows.v.data(), rows.width, rows.count, a, out);
 }
 
 // Four floats at once (SSE on x86, NEON on ARM), loaded from any address.
@@ -529,21 +536,28 @@ PluginSettings SettingsFor(const LumaFrame& f, std::vector<StepSetting> steps) {
   return settings;
 }
 
-// The first frames' lines after the plugin's stages with `settings`, whitened.
-Whitened ProcessedLines(const std::vector<LumaFrame>& frames, const PluginSettings& settings,
-                        const std::vector<double>& whitener, int max_frames) {
-  Rows rows;
+// Room for ProcessedLines, kept from one call to the next: a frame's worth
+// allocated afresh each time came from the system each time, page by page.
+struct ProcessedRoom {
   std::vector<uint8_t> plane;
+  Whitened lines;
+};
+
+// The first frames' lines after the plugin's stages with `settings`, whitened.
+const Whitened& ProcessedLines(const std::vector<LumaFrame>& frames, const PluginSettings& settings,
+                               const std::vector<double>& whitener, int max_frames, ProcessedRoom& room) {
   const StageSettings stages = StagesOf(settings);
   const int count = std::min<int>(max_frames, static_cast<int>(frames.size()));
-  for (int i = 0; i < count; ++i) {
-    plane = frames[i].pixels;
-    if (settings.proc_enable) ProcessLumaPlane(plane.data(), frames[i].width, frames[i].width, frames[i].height, stages);
-    AppendRows(plane.data(), frames[i].width, frames[i].height, rows);
-  }
-  Whitened wh;
+  Whitened& wh = room.lines;
+  wh.w.clear();
+  wh.lines = 0;
   wh.lines_per_frame = frames[0].height;
-  WhitenRows(rows, whitener, wh);
+  for (int i = 0; i < count; ++i) {
+    const LumaFrame& f = frames[i];
+    room.plane = f.pixels;
+    if (settings.proc_enable) ProcessLumaPlane(room.plane.data(), f.width, f.width, f.height, stages);
+    WhitenLines(room.plane.data(), f.width, f.height, whitener, wh);
+  }
   return wh;
 }
 
@@ -573,7 +587,8 @@ std::vector<double> SideMoments(const Whitened& wh, const std::vector<int>& lags
 
 std::vector<double> SideMoments(const std::vector<LumaFrame>& frames, const PluginSettings& settings,
                                 const std::vector<double>& whitener, const std::vector<int>& lags, int max_frames) {
-  return SideMoments(ProcessedLines(frames, settings, whitener, max_frames), lags);
+  ProcessedRoom room;
+  return SideMoments(ProcessedLines(frames, settings, whitener, max_frames, room), lags);
 }
 
 // The criterion through the plugin's own stages: what is left of the
@@ -2220,8 +2235,9 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     // The ghost's correlation left over (blind to the picture's symmetric
     // likenesses only through the baseline) and its one-sidedness left over
     // (blind to them by its nature), from one pass through the stages.
+    ProcessedRoom room;
     auto both = [&](const PluginSettings& settings) {
-      const Whitened wh = ProcessedLines(frames, settings, whitener, options.score_frames);
+      const Whitened& wh = ProcessedLines(frames, settings, whitener, options.score_frames, room);
       double side = 0;
       for (double m : SideMoments(wh, side_lags)) side += m * m;
       return std::make_pair(second_order(wh), side);
