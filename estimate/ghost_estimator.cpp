@@ -214,59 +214,101 @@ void WhitenRows(const Rows& rows, const std::vector<double>& a, Whitened& out) {
   WhitenLines(rows.v.data(), rows.width, rows.count, a, out);
 }
 
-// Four floats at once (SSE on x86, NEON on ARM), loaded from any address.
+// Sums run in eight lanes of floats: two four-float vectors (SSE, NEON), or
+// one AVX register where the processor has it.
 using Float4 = float __attribute__((vector_size(16)));
-Float4 Load4(const float* p) {
-  Float4 v;
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TEV_EIGHT_LANES 1
+using Float8 = float __attribute__((vector_size(32)));
+#endif
+
+// Loaded from any address, into a reference: a vector returned by value has
+// another ABI with AVX than without.
+template <typename Vec>
+inline __attribute__((always_inline)) void LoadFloats(Vec& v, const float* p) {
   std::memcpy(&v, p, sizeof v);
-  return v;
 }
 
 // For each lag k of `lags`, the sums of a[x] b[x + k] (into ab) and of
 // b[x] a[x + k] (into ba) for x in [from, to) while x + k stays on the line.
-// Each sum runs in four lanes and the lanes are added at the end, always in
-// that order (the same bits whichever lags are asked together). The sums of
-// several lags run interleaved: one alone waits on its own additions, which
-// made these products most of the estimate's time.
-template <int kLags>
-void CrossProductGroup(const float* a, const float* b, int n, const int* lags, int from, int to, double* ab,
-                       double* ba) {
-  Float4 sab[kLags] = {}, sba[kLags] = {};
+// Each sum runs in eight lanes (as kParts vectors), the last few products go
+// to the first lane, and the lanes are added at the end, always in that
+// order: the same bits whichever lags are asked together, and with or
+// without AVX. The sums of several lags run interleaved: one alone waits on
+// its own additions, which made these products most of the estimate's time.
+template <typename Vec, int kLags>
+inline __attribute__((always_inline)) void CrossProductGroup(const float* a, const float* b, int n, const int* lags,
+                                                             int from, int to, double* ab, double* ba) {
+  constexpr int kWidth = sizeof(Vec) / sizeof(float), kParts = 8 / kWidth;
+  Vec sab[kLags][kParts] = {}, sba[kLags][kParts] = {};
   int end[kLags];
   int common = to;
   for (int j = 0; j < kLags; ++j) common = std::min(common, end[j] = std::min(to, n - lags[j]));
-  int x = from;
-  for (; x + 3 < common; x += 4) {
-    const Float4 va = Load4(a + x), vb = Load4(b + x);
-    for (int j = 0; j < kLags; ++j) {
-      sab[j] += va * Load4(b + x + lags[j]);
-      sba[j] += vb * Load4(a + x + lags[j]);
+  // Adds the products of the eight samples from x to lag j's lanes.
+  auto add8 = [&](int j, int x) {
+    for (int p = 0; p < kParts; ++p) {
+      Vec va, vb, vak, vbk;
+      LoadFloats(va, a + x + p * kWidth);
+      LoadFloats(vb, b + x + p * kWidth);
+      LoadFloats(vak, a + x + lags[j] + p * kWidth);
+      LoadFloats(vbk, b + x + lags[j] + p * kWidth);
+      sab[j][p] += va * vbk;
+      sba[j][p] += vb * vak;
     }
-  }
+  };
+  int x = from;
+  for (; x + 7 < common; x += 8)
+    for (int j = 0; j < kLags; ++j) add8(j, x);
   // Each lag's own end, then its lanes' sum.
   for (int j = 0; j < kLags; ++j) {
     const int k = lags[j];
     int xj = x;
-    for (; xj + 3 < end[j]; xj += 4) {
-      sab[j] += Load4(a + xj) * Load4(b + xj + k);
-      sba[j] += Load4(b + xj) * Load4(a + xj + k);
-    }
-    float tab = sab[j][0], tba = sba[j][0];
+    for (; xj + 7 < end[j]; xj += 8) add8(j, xj);
+    float tab = sab[j][0][0], tba = sba[j][0][0];
     for (; xj < end[j]; ++xj) {
       tab += a[xj] * b[xj + k];
       tba += b[xj] * a[xj + k];
     }
-    ab[j] = static_cast<double>(tab) + sab[j][1] + sab[j][2] + sab[j][3];
-    ba[j] = static_cast<double>(tba) + sba[j][1] + sba[j][2] + sba[j][3];
+    double sum_ab = tab, sum_ba = tba;
+    for (int lane = 1; lane < 8; ++lane) {
+      sum_ab += sab[j][lane / kWidth][lane % kWidth];
+      sum_ba += sba[j][lane / kWidth][lane % kWidth];
+    }
+    ab[j] = sum_ab;
+    ba[j] = sum_ba;
   }
 }
 
+template <int kLags>
+void CrossProductsPlain(const float* a, const float* b, int n, const int* lags, int from, int to, double* ab,
+                        double* ba) {
+  CrossProductGroup<Float4, kLags>(a, b, n, lags, from, to, ab, ba);
+}
+
+#ifdef TEV_EIGHT_LANES
+template <int kLags>
+__attribute__((target("avx"))) void CrossProductsAvx(const float* a, const float* b, int n, const int* lags, int from,
+                                                     int to, double* ab, double* ba) {
+  CrossProductGroup<Float8, kLags>(a, b, n, lags, from, to, ab, ba);
+}
+#endif
+
+// Groups of lags that keep their sums in registers: eight of four floats, or
+// eight of eight with AVX.
 void CrossProducts(const float* a, const float* b, int n, const int* lags, int count, int from, int to, double* ab,
                    double* ba) {
   int i = 0;
-  for (; i + 4 <= count; i += 4) CrossProductGroup<4>(a, b, n, lags + i, from, to, ab + i, ba + i);
-  for (; i + 2 <= count; i += 2) CrossProductGroup<2>(a, b, n, lags + i, from, to, ab + i, ba + i);
-  if (i < count) CrossProductGroup<1>(a, b, n, lags + i, from, to, ab + i, ba + i);
+#ifdef TEV_EIGHT_LANES
+  static const bool avx = __builtin_cpu_supports("avx");
+  if (avx) {
+    for (; i + 4 <= count; i += 4) CrossProductsAvx<4>(a, b, n, lags + i, from, to, ab + i, ba + i);
+    for (; i + 2 <= count; i += 2) CrossProductsAvx<2>(a, b, n, lags + i, from, to, ab + i, ba + i);
+    if (i < count) CrossProductsAvx<1>(a, b, n, lags + i, from, to, ab + i, ba + i);
+    return;
+  }
+#endif
+  for (; i + 2 <= count; i += 2) CrossProductsPlain<2>(a, b, n, lags + i, from, to, ab + i, ba + i);
+  if (i < count) CrossProductsPlain<1>(a, b, n, lags + i, from, to, ab + i, ba + i);
 }
 
 // Noise (and the stages' rounding) is independent from line to line, the
