@@ -229,6 +229,36 @@ inline __attribute__((always_inline)) void LoadFloats(Vec& v, const float* p) {
   std::memcpy(&v, p, sizeof v);
 }
 
+// Runs Kernel::Run<Vec> compiled for AVX (Vec: eight floats) where the
+// processor has it, checked once, else for the build's own target (Vec: four
+// floats). A kernel does the same arithmetic element for element either way:
+// only how many elements an instruction takes differs.
+bool HasAvx() {
+#ifdef TEV_EIGHT_LANES
+  static const bool avx = __builtin_cpu_supports("avx");
+  return avx;
+#else
+  return false;
+#endif
+}
+template <typename Kernel, typename... Args>
+void RunPlain(Args... args) {
+  Kernel::template Run<Float4>(args...);
+}
+#ifdef TEV_EIGHT_LANES
+template <typename Kernel, typename... Args>
+__attribute__((target("avx"))) void RunAvx(Args... args) {
+  Kernel::template Run<Float8>(args...);
+}
+#endif
+template <typename Kernel, typename... Args>
+void RunFast(Args... args) {
+#ifdef TEV_EIGHT_LANES
+  if (HasAvx()) return RunAvx<Kernel>(args...);
+#endif
+  RunPlain<Kernel>(args...);
+}
+
 // For each lag k of `lags`, the sums of a[x] b[x + k] (into ab) and of
 // b[x] a[x + k] (into ba) for x in [from, to) while x + k stays on the line.
 // Each sum runs in eight lanes (as kParts vectors), the last few products go
@@ -280,35 +310,23 @@ inline __attribute__((always_inline)) void CrossProductGroup(const float* a, con
 }
 
 template <int kLags>
-void CrossProductsPlain(const float* a, const float* b, int n, const int* lags, int from, int to, double* ab,
-                        double* ba) {
-  CrossProductGroup<Float4, kLags>(a, b, n, lags, from, to, ab, ba);
-}
-
-#ifdef TEV_EIGHT_LANES
-template <int kLags>
-__attribute__((target("avx"))) void CrossProductsAvx(const float* a, const float* b, int n, const int* lags, int from,
-                                                     int to, double* ab, double* ba) {
-  CrossProductGroup<Float8, kLags>(a, b, n, lags, from, to, ab, ba);
-}
-#endif
+struct CrossProductKernel {
+  template <typename Vec>
+  static inline __attribute__((always_inline)) void Run(const float* a, const float* b, int n, const int* lags,
+                                                        int from, int to, double* ab, double* ba) {
+    CrossProductGroup<Vec, kLags>(a, b, n, lags, from, to, ab, ba);
+  }
+};
 
 // Groups of lags that keep their sums in registers: eight of four floats, or
 // eight of eight with AVX.
 void CrossProducts(const float* a, const float* b, int n, const int* lags, int count, int from, int to, double* ab,
                    double* ba) {
   int i = 0;
-#ifdef TEV_EIGHT_LANES
-  static const bool avx = __builtin_cpu_supports("avx");
-  if (avx) {
-    for (; i + 4 <= count; i += 4) CrossProductsAvx<4>(a, b, n, lags + i, from, to, ab + i, ba + i);
-    for (; i + 2 <= count; i += 2) CrossProductsAvx<2>(a, b, n, lags + i, from, to, ab + i, ba + i);
-    if (i < count) CrossProductsAvx<1>(a, b, n, lags + i, from, to, ab + i, ba + i);
-    return;
-  }
-#endif
-  for (; i + 2 <= count; i += 2) CrossProductsPlain<2>(a, b, n, lags + i, from, to, ab + i, ba + i);
-  if (i < count) CrossProductsPlain<1>(a, b, n, lags + i, from, to, ab + i, ba + i);
+  if (HasAvx())
+    for (; i + 4 <= count; i += 4) RunFast<CrossProductKernel<4>>(a, b, n, lags + i, from, to, ab + i, ba + i);
+  for (; i + 2 <= count; i += 2) RunFast<CrossProductKernel<2>>(a, b, n, lags + i, from, to, ab + i, ba + i);
+  if (i < count) RunFast<CrossProductKernel<1>>(a, b, n, lags + i, from, to, ab + i, ba + i);
 }
 
 // Noise (and the stages' rounding) is independent from line to line, the
@@ -862,6 +880,60 @@ double Huber(double r) {
   return a > kHuber ? a - kHuber / 2 : a * a / (2 * kHuber);
 }
 
+// Adds sum_q w[q] v_q v_q' to m (its upper triangle) and -sum_q wd[q] v_q to
+// b over the `count` rows v_q of k floats each, four rows at a time.
+struct WeightedOuterKernel {
+  template <typename Vec>
+  static inline __attribute__((always_inline)) void Run(const float* v, const float* w, const float* wd, size_t count,
+                                                        int k, float* m, float* b) {
+    constexpr size_t kBlock = 4;
+    for (size_t q0 = 0; q0 < count; q0 += kBlock) {
+      const size_t n = std::min<size_t>(kBlock, count - q0);
+      const float* v0 = v + q0 * k;
+      for (int i = 0; i < k; ++i) {
+        float* row = &m[static_cast<size_t>(i) * k];
+        if (n == kBlock) {
+          const float* v1 = v0 + k;
+          const float* v2 = v0 + 2 * k;
+          const float* v3 = v0 + 3 * k;
+          const float wv0 = w[q0] * v0[i], wv1 = w[q0 + 1] * v1[i], wv2 = w[q0 + 2] * v2[i], wv3 = w[q0 + 3] * v3[i];
+          for (int j = i; j < k; ++j) row[j] = row[j] + wv0 * v0[j] + wv1 * v1[j] + wv2 * v2[j] + wv3 * v3[j];
+        } else {
+          for (size_t q = 0; q < n; ++q) {
+            const float* vq = v0 + q * k;
+            const float wv = w[q0 + q] * vq[i];
+            for (int j = i; j < k; ++j) row[j] += wv * vq[j];
+          }
+        }
+        for (size_t q = 0; q < n; ++q) b[i] -= wd[q0 + q] * v0[q * k + i];
+      }
+    }
+  }
+};
+
+// r[q] = d[low + q] + sum_j c[j] d[low + q - lags[j]], each r[q] adding its
+// taps in their order.
+struct ResidualKernel {
+  template <typename Vec>
+  static inline __attribute__((always_inline)) void Run(const float* d, int low, size_t samples, const int* lags,
+                                                        const double* c, int k, double* r) {
+    for (size_t q = 0; q < samples; ++q) r[q] = d[low + q];
+    for (int j = 0; j < k; ++j) {
+      const double cj = c[j];
+      const float* from = d + low - lags[j];
+      for (size_t q = 0; q < samples; ++q) r[q] += cj * from[q];
+    }
+  }
+};
+
+// sum[u] += d[u] d[u + delta] for u < count.
+struct LaggedProductKernel {
+  template <typename Vec>
+  static inline __attribute__((always_inline)) void Run(const float* d, int delta, int count, double* sum) {
+    for (int u = 0; u < count; ++u) sum[u] += static_cast<double>(d[u]) * d[u + delta];
+  }
+};
+
 // Minimises the criterion over the taps at `lags` (lag > 0: a pixel before).
 // Returns the taps; `objective` gets the criterion at the minimum, `start` at c = 0.
 std::vector<double> SolveInverseOnce(const Gradients& g, const std::vector<int>& lags, int iterations,
@@ -878,40 +950,16 @@ std::vector<double> SolveInverseOnce(const Gradients& g, const std::vector<int>&
   // normal equations are summed once with every sample at that weight, and
   // each iteration adds only the samples beyond it, at their weight less it.
   const float base_w = static_cast<float>(1.0 / kHuber);
-  constexpr int kBlock = 4;
   const size_t samples = static_cast<size_t>(high - low);
   // v holds a line's samples' k lagged values, one row per sample.
   std::vector<float> v(samples * k), acc_m(static_cast<size_t>(k) * k), acc_b(k);
   std::vector<float> w, wd;
-  // Adds sum_q w[q] v_q v_q' to m and -sum_q wd[q] v_q to b over the first
-  // `count` rows of v, summed in floats for the line, then added to m and b.
+  // The first `count` rows of v at weights w, summed in floats for the
+  // line, then added to m and b.
   auto accumulate = [&](size_t count, std::vector<double>& m, std::vector<double>& b) {
     std::fill(acc_m.begin(), acc_m.end(), 0.0f);
     std::fill(acc_b.begin(), acc_b.end(), 0.0f);
-    const float* vs = v.data();
-    const float* ws = w.data();
-    const float* wds = wd.data();
-    for (size_t q0 = 0; q0 < count; q0 += kBlock) {
-      const size_t n = std::min<size_t>(kBlock, count - q0);
-      const float* v0 = vs + q0 * k;
-      for (int i = 0; i < k; ++i) {
-        float* row = &acc_m[static_cast<size_t>(i) * k];
-        if (n == kBlock) {
-          const float* v1 = v0 + k;
-          const float* v2 = v0 + 2 * k;
-          const float* v3 = v0 + 3 * k;
-          const float wv0 = ws[q0] * v0[i], wv1 = ws[q0 + 1] * v1[i], wv2 = ws[q0 + 2] * v2[i], wv3 = ws[q0 + 3] * v3[i];
-          for (int j = i; j < k; ++j) row[j] = row[j] + wv0 * v0[j] + wv1 * v1[j] + wv2 * v2[j] + wv3 * v3[j];
-        } else {
-          for (size_t q = 0; q < n; ++q) {
-            const float* vq = v0 + q * k;
-            const float wv = ws[q0 + q] * vq[i];
-            for (int j = i; j < k; ++j) row[j] += wv * vq[j];
-          }
-        }
-        for (size_t q = 0; q < n; ++q) acc_b[i] -= wds[q0 + q] * v0[q * k + i];
-      }
-    }
+    RunFast<WeightedOuterKernel>(v.data(), w.data(), wd.data(), count, k, acc_m.data(), acc_b.data());
     for (size_t i = 0; i < acc_m.size(); ++i) m[i] += acc_m[i];
     for (int i = 0; i < k; ++i) b[i] += acc_b[i];
   };
@@ -939,8 +987,7 @@ std::vector<double> SolveInverseOnce(const Gradients& g, const std::vector<int>&
     for (size_t t = 0; t < deltas.size(); ++t) {
       const int delta = deltas[t], count = g.n - delta;
       std::fill_n(sum.begin(), count, 0.0);
-      for (const std::vector<float>& d : g.lines)
-        for (int u = 0; u < count; ++u) sum[u] += static_cast<double>(d[u]) * d[u + delta];
+      for (const std::vector<float>& d : g.lines) RunFast<LaggedProductKernel>(d.data(), delta, count, sum.data());
       double* table = &prefix[first[t]];
       table[0] = 0;
       for (int u = 0; u < count; ++u) table[u + 1] = table[u] + sum[u];
@@ -965,12 +1012,7 @@ std::vector<double> SolveInverseOnce(const Gradients& g, const std::vector<int>&
       // Each sample's residual sums its taps in their order, a tap at a time
       // over the line; only the samples beyond kHuber are gathered (not after
       // the last iteration, which only measures).
-      for (size_t q = 0; q < samples; ++q) r[q] = d[low + q];
-      for (int j = 0; j < k; ++j) {
-        const double cj = c[j];
-        const float* from = &d[low - lags[j]];
-        for (size_t q = 0; q < samples; ++q) r[q] += cj * from[q];
-      }
+      RunFast<ResidualKernel>(d.data(), low, samples, lags.data(), c.data(), k, r.data());
       w.clear();
       wd.clear();
       for (size_t q = 0; q < samples; ++q) {
