@@ -375,6 +375,51 @@ std::vector<StepSetting> DropStrays(const std::vector<StepSetting>& steps, int w
   return kept;
 }
 
+namespace {
+
+// <r, q shifted by p>, r = q - impulse, for each p of `pixels`: only where
+// the shifted copy overlaps q, since elsewhere every term is 0 but the
+// impulse's, which lies outside only if q lacks lag 0. Four shifts' sums run
+// side by side over the part all four overlap, each adding its terms in
+// order (one sum alone waits on its own additions).
+void OverlapCrosses(const Response& q, const std::vector<int>& pixels, std::vector<double>& crosses) {
+  const int n = static_cast<int>(q.taps.size());
+  const double* t = q.taps.data();
+  constexpr int kSide = 4;
+  for (size_t g = 0; g < pixels.size(); g += kSide) {
+    const int count = static_cast<int>(std::min<size_t>(kSide, pixels.size() - g));
+    int p[kSide], zero[kSide], lo[kSide], hi[kSide];
+    double sum[kSide] = {};
+    int common_lo = 0, common_hi = n;
+    for (int j = 0; j < count; ++j) {
+      p[j] = pixels[g + j];
+      zero[j] = -q.first - p[j];  // the k whose lag is 0
+      lo[j] = std::max(0, -p[j]);
+      hi[j] = std::max(lo[j], std::min(n, n - p[j]));
+      common_lo = std::max(common_lo, lo[j]);
+      common_hi = std::min(common_hi, hi[j]);
+    }
+    auto term = [&](int j, int k) { return (t[k + p[j]] - (k == zero[j] ? 1.0 : 0.0)) * t[k]; };
+    if (count < kSide || common_lo >= common_hi) {
+      for (int j = 0; j < count; ++j)
+        for (int k = lo[j]; k < hi[j]; ++k) sum[j] += term(j, k);
+    } else {
+      for (int j = 0; j < kSide; ++j)
+        for (int k = lo[j]; k < common_lo; ++k) sum[j] += term(j, k);
+      for (int k = common_lo; k < common_hi; ++k)
+        for (int j = 0; j < kSide; ++j) sum[j] += term(j, k);
+      for (int j = 0; j < kSide; ++j)
+        for (int k = common_hi; k < hi[j]; ++k) sum[j] += term(j, k);
+    }
+    for (int j = 0; j < count; ++j) {
+      if ((zero[j] < lo[j] || zero[j] >= hi[j]) && zero[j] >= 0 && zero[j] < n) sum[j] -= t[zero[j]];
+      crosses[g + j] = sum[j];
+    }
+  }
+}
+
+}  // namespace
+
 std::vector<StepSetting> FitSteps(const Response& h, int width, int max_steps) {
   max_steps = std::clamp(max_steps, 0, kStepCount);
   int delay = 0;
@@ -385,6 +430,9 @@ std::vector<StepSetting> FitSteps(const Response& h, int width, int max_steps) {
   const int longest = std::max(std::abs(h.first), std::abs(h.last()));
   const auto shifts = ReachableShifts(width, std::min(width - 1, 8 * longest + 8));
   while (static_cast<int>(steps.size()) < max_steps) steps.push_back({shifts.rbegin()->second, 0});
+  std::vector<int> shift_pixels;
+  for (const auto& shift : shifts) shift_pixels.push_back(shift.first);
+  std::vector<double> crosses(shift_pixels.size());
 
   for (int pass = 0; pass < 8; ++pass) {
     bool changed = false;
@@ -399,17 +447,10 @@ std::vector<StepSetting> FitSteps(const Response& h, int width, int max_steps) {
       const double base = ResidualEnergy(q);
       StepSetting best = steps[i];
       double best_energy = ResidualEnergy(ApplyStep(q, PixelShift(best.shift, width), StepGain(best.level)));
+      OverlapCrosses(q, shift_pixels, crosses);
+      size_t at = 0;
       for (const auto& [pixels, setting] : shifts) {
-        // <r, q shifted>, r = q - impulse
-        // Only where the shifted copy overlaps q: elsewhere every term is 0
-        // but the impulse's, which lies outside only if q lacks lag 0.
-        const int n = static_cast<int>(q.taps.size());
-        const int zero = -q.first - pixels;  // the k whose lag is 0
-        const int lo = std::max(0, -pixels), hi = std::min(n, n - pixels);
-        const double* t = q.taps.data();
-        double cross = 0;
-        for (int k = lo; k < hi; ++k) cross += (t[k + pixels] - (k == zero ? 1.0 : 0.0)) * t[k];
-        if ((zero < lo || zero >= hi) && zero >= 0 && zero < n) cross -= t[zero];
+        const double cross = crosses[at++];
         const int32_t centre = LevelFor(-cross / q_energy);
         for (int32_t level = centre - 2; level <= centre + 2; ++level) {
           if (level < -100 || level > 100) continue;
