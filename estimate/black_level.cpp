@@ -323,6 +323,10 @@ std::pair<Headroom, double> Balance(const uint8_t* luma, int width, int height, 
       }
       group_of[i][x] = it->second;
     }
+    // Each group's values sized once, not grown a value at a time.
+    std::vector<size_t> columns(groups[i].size(), 0);
+    for (int x = 0; x < width; ++x) ++columns[group_of[i][x]];
+    for (size_t g = 0; g < groups[i].size(); ++g) groups[i][g].u.reserve(columns[g] * ((height + 1) / 2));
   }
   std::vector<double> line(width), next(width);
   int sampled = 0;
