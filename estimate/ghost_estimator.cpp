@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <random>
 
@@ -2144,7 +2145,10 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     std::vector<FoundEcho> echoes;
   };
   Pair settled_pair;
-  auto settle = [&](const std::vector<Cluster>& set, double& off, double& on) {
+  // `hopeless`: where the channel measured around the set does worse than
+  // this on held-out lines, the set is given up before its refinement.
+  auto settle = [&](const std::vector<Cluster>& set, double& off, double& on,
+                    double hopeless = std::numeric_limits<double>::infinity()) {
     settled_pair = Pair{};
     const std::vector<int> side_lags = ScoreLags(set, g.width / 2);
     const Scorer second_order(side_lags, baseline);
@@ -2186,6 +2190,15 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     }
     PluginSettings refined = SettingsFor(frames[0], FitSteps(clustered, g.width, kStepCount));
     if (refined.steps.empty()) return refined;
+    const Response measured_channel = FineChannel(fine, signed_peaks, g, trace);
+    const PluginSettings measured = Plausible(measured_channel)
+                                        ? SettingsFor(frames[0], FitSteps(measured_channel, g.width, kStepCount))
+                                        : PluginSettings{};
+    const double e_measured_alone = measured.steps.empty() ? 0.0 : held_out.Exact(measured);
+    if (e_measured_alone > hopeless) {
+      if (trace) std::fprintf(trace, "given up: held-out %.5f\n", e_measured_alone);
+      return PluginSettings{};
+    }
     on = score(refined);
     refined = Refine(score, g.width, refined, on);
     // The refined steps may need other room than the fitted ones.
@@ -2195,12 +2208,8 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       refined = roomed;
       on = roomed_score;
     }
-    const Response measured_channel = FineChannel(fine, signed_peaks, g, trace);
-    const PluginSettings measured = Plausible(measured_channel)
-                                        ? SettingsFor(frames[0], FitSteps(measured_channel, g.width, kStepCount))
-                                        : PluginSettings{};
     const double e_refined = held_out.Exact(refined);
-    const double e_measured = measured.steps.empty() ? e_refined : held_out.Exact(measured);
+    const double e_measured = measured.steps.empty() ? e_refined : e_measured_alone;
     bool take_measured = e_measured < e_refined;
     PluginSettings best = take_measured ? measured : refined;
     // A pre-echo and an echo after the picture at nearly one delay add in
@@ -2326,7 +2335,9 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       std::vector<Cluster> trial = kept;
       trial[i] = spares.front();
       double off = 0, on = 0;
-      const PluginSettings candidate = settle(trial, off, on);
+      // A spare whose measured channel already does worse than the kept set
+      // has never come through its refinement clearly better: not refined.
+      const PluginSettings candidate = settle(trial, off, on, e_best);
       if (candidate.steps.empty() || !(on < off * kWinShare)) continue;
       const double e = held_out.Exact(candidate);
       if (trace) std::fprintf(trace, "%d px for %d px: held-out %.5f against %.5f\n", trial[i].peak, kept[i].peak, e, e_best);
