@@ -196,18 +196,8 @@ void WhitenLines(const Sample* lines, int width, int count, const std::vector<do
       for (int i = 0; i <= x; ++i) s += a[i] * d[x - i];
       w[x] = static_cast<float>(s);
     }
-    // The same sums with the taps spelled out, which lets them run side by side.
-    static_assert(kWhiteningOrder == 4, "five taps below");
-    const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4];
-    for (int x = kWhiteningOrder; x < n; ++x) {
-      double s = 0;
-      s += a0 * d[x];
-      s += a1 * d[x - 1];
-      s += a2 * d[x - 2];
-      s += a3 * d[x - 3];
-      s += a4 * d[x - 4];
-      w[x] = static_cast<float>(s);
-    }
+    static_assert(kWhiteningOrder == 4, "five taps");
+    if (n > kWhiteningOrder) RunFast<WhitenKernel>(d.data(), n, a.data(), w);
     ++out.lines;
   }
 }
@@ -519,10 +509,15 @@ std::vector<double> SideMoments(const Whitened& wh, const std::vector<int>& lags
   std::vector<double> ab(lags.size()), ba(lags.size());
   for (int y = 0; y < wh.lines; ++y) {
     const float* w = wh.Line(y);
-    for (int x = 0; x < n; ++x) {
-      m2 += static_cast<double>(w[x]) * w[x];
-      cube[x] = w[x] * w[x] * w[x];
-    }
+    // Four sums side by side: one alone waits on each of its additions,
+    // which took as long as the cross products of a few lags.
+    double power[4] = {0, 0, 0, 0};
+    int x = 0;
+    for (; x + 3 < n; x += 4)
+      for (int j = 0; j < 4; ++j) power[j] += static_cast<double>(w[x + j]) * w[x + j];
+    for (; x < n; ++x) power[0] += static_cast<double>(w[x]) * w[x];
+    m2 += (power[0] + power[1]) + (power[2] + power[3]);
+    for (x = 0; x < n; ++x) cube[x] = w[x] * w[x] * w[x];
     CrossProducts(cube.data(), w, n, lags.data(), static_cast<int>(lags.size()), 0, n, ab.data(), ba.data());
     for (size_t i = 0; i < lags.size(); ++i) moments[i] += ab[i] - ba[i];
   }

@@ -172,6 +172,24 @@ struct ResidualKernel {
   }
 };
 
+// w[x] = sum_i a[i] d[x - i] for 4 <= x < n, each adding its five taps in
+// order, so that samples run side by side.
+struct WhitenKernel {
+  template <typename Vec>
+  static inline __attribute__((always_inline)) void Run(const float* d, int n, const double* a, float* w) {
+    const double a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4];
+    for (int x = 4; x < n; ++x) {
+      double s = 0;
+      s += a0 * d[x];
+      s += a1 * d[x - 1];
+      s += a2 * d[x - 2];
+      s += a3 * d[x - 3];
+      s += a4 * d[x - 4];
+      w[x] = static_cast<float>(s);
+    }
+  }
+};
+
 // sum[u] += d[u] d[u + delta] for u < count.
 struct LaggedProductKernel {
   template <typename Vec>

@@ -88,6 +88,11 @@ TEST(WideLoops, AvxGivesTheSameBitsAsTheBuildsOwnTarget) {
   RunPlain<LaggedProductKernel>(a.data(), 9, n - 9, plain_sum.data());
   RunAvx<LaggedProductKernel>(a.data(), 9, n - 9, avx_sum.data());
   EXPECT_TRUE(SameBits(plain_sum, avx_sum));
+  const std::vector<double> whitener = {1.0, -0.61, 0.12, -0.031, 0.004};
+  std::vector<float> plain_w(n, 0.0f), avx_w = plain_w;
+  RunPlain<WhitenKernel>(a.data(), n, whitener.data(), plain_w.data());
+  RunAvx<WhitenKernel>(a.data(), n, whitener.data(), avx_w.data());
+  EXPECT_TRUE(SameBits(plain_w, avx_w));
 #endif
 }
 
