@@ -374,6 +374,7 @@ TEST(GhostEstimator, ComesNearTheFitWhereItsTestsOnceFailed) {
                         Case{kNature + "YellowFlower.jpg", {{{-7.0588, -0.07860}, {7.2737, 0.15181}}, 3}, 3, 2},
                         Case{"/usr/share/backgrounds/seeding_by_Clements_Engelhardt.jpg",
                              {{{-5.81, 0.14}, {-3.29, -0.10}}, 3}, 3, 2},
+                        Case{"/usr/share/backgrounds/seeding_by_Clements_Engelhardt.jpg", {{{1.27, -0.24}}, 1}},
                         Case{"/usr/share/backgrounds/picosdeeuropa_by_Aitzol_Berasategi.jpg",
                              {{{1.55, -0.18}, {-1.67, 0.16}}, 3}, 9, 2},
                         Case{kNature + "Blinds.jpg", {{{7.60, 0.38}, {-6.77, -0.16}, {2.48, 0.20}}, 1}, 4, 3}}) {
