@@ -1269,11 +1269,17 @@ std::vector<int> CascadeCentres(const std::vector<int>& delays) {
 // picture's texture sharpened around it (grass drew -3 % either side of a
 // +26 % echo, and its steps cost 16 dB): those taps go. A lone opposite tap
 // stays: it is the lobe of a delay between pixels.
+// The strongest tap within `keep` of the echo at `p`.
+int StrongestTap(const Response& h, int p, int keep) {
+  int top = p;
+  for (int lag = p - keep; lag <= p + keep; ++lag)
+    if (lag != 0 && std::fabs(h.At(lag)) > std::fabs(h.At(top))) top = lag;
+  return top;
+}
+
 void DropSharpening(Response& h, const std::vector<int>& peaks, int keep) {
   for (int p : peaks) {
-    int top = p;
-    for (int lag = p - keep; lag <= p + keep; ++lag)
-      if (lag != 0 && std::fabs(h.At(lag)) > std::fabs(h.At(top))) top = lag;
+    const int top = StrongestTap(h, p, keep);
     bool texture = std::abs(top) > 1 && h.At(top - 1) * h.At(top) < 0 && h.At(top + 1) * h.At(top) < 0;
     for (int lag = p - keep; lag <= p + keep; ++lag)
       if (lag != 0 && lag != top && h.At(lag) * h.At(top) > 0 && std::fabs(h.At(lag)) > 0.25 * std::fabs(h.At(top)))
@@ -1291,9 +1297,7 @@ void DropSharpening(Response& h, const std::vector<int>& peaks, int keep) {
 // echo, and their steps cost 16 dB): those taps go.
 void DropBlur(Response& h, const std::vector<int>& peaks, int keep) {
   for (int p : peaks) {
-    int top = p;
-    for (int lag = p - keep; lag <= p + keep; ++lag)
-      if (lag != 0 && std::fabs(h.At(lag)) > std::fabs(h.At(top))) top = lag;
+    const int top = StrongestTap(h, p, keep);
     const double m = h.At(top);
     if (std::abs(top) <= 1 || m == 0) continue;
     // Flat shoulders: as much two pixels out as one, where a smear falls off.
