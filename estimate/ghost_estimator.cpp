@@ -1268,11 +1268,6 @@ std::vector<int> CascadeCentres(const std::vector<int>& delays) {
   return centres;
 }
 
-// A reflected path's smear is a low-pass, so an echo's strongest tap with
-// taps of the other sign on both sides and none of its own sign is the
-// picture's texture sharpened around it (grass drew -3 % either side of a
-// +26 % echo, and its steps cost 16 dB): those taps go. A lone opposite tap
-// stays: it is the lobe of a delay between pixels.
 // The strongest tap within `keep` of the echo at `p`.
 int StrongestTap(const Response& h, int p, int keep) {
   int top = p;
@@ -1281,6 +1276,11 @@ int StrongestTap(const Response& h, int p, int keep) {
   return top;
 }
 
+// A reflected path's smear is a low-pass, so an echo's strongest tap with
+// taps of the other sign on both sides and none of its own sign is the
+// picture's texture sharpened around it (grass drew -3 % either side of a
+// +26 % echo, and its steps cost 16 dB): those taps go. A lone opposite tap
+// stays: it is the lobe of a delay between pixels.
 void DropSharpening(Response& h, const std::vector<int>& peaks, int keep) {
   for (int p : peaks) {
     const int top = StrongestTap(h, p, keep);
@@ -2315,6 +2315,7 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     const std::vector<double> before = SideMoments(frames, result.settings, whitener, lags, options.score_frames);
     const std::vector<double> after = SideMoments(frames, best, whitener, lags, options.score_frames);
     std::vector<Cluster> kept;
+    const double share = clusters.size() == 1 ? kLoneSideShare : kSideShare;
     for (size_t c = 0; c < clusters.size(); ++c) {
       double e_before = 0, e_after = 0;
       for (size_t i = 5 * c; i < 5 * c + 5; ++i) {
@@ -2327,7 +2328,6 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       // 0.64 to 0.41, its neighbours' were 0.44 and 0.49; worth 16 dB).
       bool at_floor = false;
       double floor_before = 0, floor_after = 0;
-      const double share = clusters.size() == 1 ? kLoneSideShare : kSideShare;
       if (!(e_after < share * e_before)) {
         std::vector<int> beside;
         for (int d = kSideFloorFrom; d <= kSideFloorTo; ++d) {
