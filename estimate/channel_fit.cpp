@@ -235,6 +235,8 @@ namespace {
 
 // Levels: a cascade term this weak may sit a pixel off its place.
 constexpr int kWeakTerm = 2;
+// Pixels: beyond this from a strong step a weak one is another echo's.
+constexpr int kStrayReach = 6;
 
 // The cascade terms' levels that cancel best what a lone echo `h` leaves
 // after its own steps; `terms` index them in `steps`.
@@ -264,7 +266,8 @@ std::vector<StepSetting> ImpliedTerms(std::vector<StepSetting> steps, const std:
 // one, while the echo's steps say which one is due (several steps at its
 // shift make cross terms there of their own). A term that one level more or
 // less on the echo's steps would imply stays: that level is as uncertain.
-// Steps that are not one unsmeared echo's cascade are left as they are.
+// Steps that are not one unsmeared echo's cascade (weak steps of another
+// echo well away from it aside) are left as they are.
 std::vector<StepSetting> SettleCascade(std::vector<StepSetting> steps, int width) {
   if (steps.size() < 2 || width < 2) return steps;
   size_t strongest = 0;
@@ -290,7 +293,12 @@ std::vector<StepSetting> SettleCascade(std::vector<StepSetting> steps, int width
     long long due = 0;
     for (long long m = 2LL * first; std::llabs(m) < width; m *= 2)
       if (std::llabs(pixels - m) <= (std::abs(steps[i].level) <= kWeakTerm ? 1 : 0)) due = m;
-    if (due == 0) return given;  // a smear or another echo
+    if (due == 0) {
+      // A weak step well away from the echo is another one's, and makes no
+      // term at the cascade's shifts; a smear or a stronger echo may.
+      if (std::abs(steps[i].level) <= kWeakTerm && std::abs(pixels - first) > kStrayReach) continue;
+      return given;
+    }
     if (due != pixels) {
       const int32_t setting = NearestSetting(shifts, static_cast<int>(due));
       if (PixelShift(setting, width) != due) return given;
@@ -332,7 +340,6 @@ std::vector<StepSetting> DropStrays(const std::vector<StepSetting>& steps, int w
   constexpr int kWeakest = 2;       // levels: a stray is at most this
   constexpr int kStrongTimes = 6;   // a strong step is this many times the stray's level
   constexpr int kSmearReach = 2;    // pixels: a smear's taps lie this close
-  constexpr int kStrayReach = 6;    // pixels: beyond this a weak step is another echo's
   std::vector<StepSetting> kept;
   for (const StepSetting& s : steps) {
     if (std::abs(s.level) > kWeakest) {

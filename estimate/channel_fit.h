@@ -65,7 +65,8 @@ std::vector<StepSetting> MergeSplitSteps(const std::vector<StepSetting>& steps, 
 // Steps that cancel one unsmeared echo by its cascade: each term at 2, 4, ...
 // times the echo's shift set to the level the echo's own steps imply, unless
 // one level more or less on those steps would imply the term as it is. A
-// weak term (at most 2 %) a pixel off its place is moved there and set.
+// weak term (at most 2 %) a pixel off its place is moved there and set; a
+// weak step well away from the echo is another one's and stays as it is.
 std::vector<StepSetting> SettleCascade(std::vector<StepSetting> steps, int width);
 
 // `steps` without the weak ones (at most 2 %) that sit a few pixels from a

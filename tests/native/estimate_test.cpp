@@ -432,6 +432,7 @@ TEST(SettleCascade, SetsTermsTheEchosStepsImplyAndKeepsTheRest) {
       {{{-90, 22}, {-90, 2}, {-180, 9}}, {{-90, 22}, {-90, 2}, {-180, 5}}},  // split: cross terms of its own
       {{{-80, 8}, {-79, 12}, {-78, 8}, {-158, 3}}, {{-80, 8}, {-79, 12}, {-78, 8}, {-158, 3}}},  // a smear
       {{{85, 13}, {169, 3}, {40, -8}}, {{85, 13}, {169, 3}, {40, -8}}},  // a second echo
+      {{{-50, -25}, {-100, 4}, {30, 2}}, {{-50, -25}, {-100, 6}, {30, 2}}},  // a weak one's step far off
       {{{-44, 11}, {-90, -1}}, {{-44, 11}, {-89, 1}}},  // a weak term a pixel off goes to its place
       {{{-44, 11}, {-90, -3}}, {{-44, 11}, {-90, -3}}},  // a stronger one is another echo
   };
