@@ -2401,12 +2401,17 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
     if ((vetoed || grain) && clusters.size() > 1) {
       const std::vector<Cluster> all = clusters;
       const double margin = vetoed ? 0 : kMinGrainDrop;
+      // A set whose measured channel already does worse on the held-out
+      // lines than no steps is not refined: leaving those out changed no
+      // result of the evaluation's 1,152 cases, and each refinement scores
+      // a hundred settings (a stormy sky's frame: 2.1 s to 1.4 s).
+      const double exact_off = held_out.Exact(off_settings);
       for (size_t i = 0; i < all.size(); ++i) {
         if (!vetoed && i != weakest) continue;
         std::vector<Cluster> fewer = all;
         fewer.erase(fewer.begin() + static_cast<ptrdiff_t>(i));
         double o = 0, n = 0;
-        const PluginSettings candidate = settle(fewer, o, n);
+        const PluginSettings candidate = settle(fewer, o, n, exact_off);
         const double r = candidate.steps.empty() ? 1e30 : held_out(candidate) / off;
         if (trace) std::fprintf(trace, "without %d px: held-out ratio %.4f\n", all[i].peak, r);
         if (r < ratio * (1 - margin)) ratio = r, best = candidate, clusters = fewer, pair = settled_pair;
