@@ -2140,20 +2140,29 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   // mirrored, and passed for a -8 % echo; a true one's +0.6 read -0.6). Where
   // the lines read backwards do not turn it, their difference is what is left
   // of a ghost.
-  Rows backwards = rows;
-  for (int y = 0; y < backwards.count; ++y) {
-    float* row = &backwards.v[static_cast<size_t>(y) * backwards.width];
-    std::reverse(row, row + backwards.width);
-  }
-  Whitened wh_backwards;
-  wh_backwards.lines_per_frame = g.height;
-  WhitenRows(backwards, whitener, wh_backwards);
+  // The first few frames of a clip say it (and bound the memory a long
+  // clip's second reading would take); both readings are of those frames.
+  const int read_back = std::min(static_cast<int>(frames.size()), std::max(1, options.score_frames));
+  Whitened wh_backwards, wh_forwards;
+  wh_backwards.lines_per_frame = wh_forwards.lines_per_frame = g.height;
+  std::vector<uint8_t> reversed(g.width);
+  for (int i = 0; i < read_back; ++i)
+    for (int y = 0; y < g.height; ++y) {
+      const uint8_t* row = &frames[i].pixels[static_cast<size_t>(y) * g.width];
+      std::reverse_copy(row, row + g.width, reversed.begin());
+      WhitenLines(reversed.data(), g.width, 1, whitener, wh_backwards);
+    }
+  const bool all_read_back = read_back == static_cast<int>(frames.size());
+  if (!all_read_back)
+    for (int i = 0; i < read_back; ++i) WhitenLines(frames[i].pixels.data(), g.width, g.height, whitener, wh_forwards);
   for (Cluster& c : clusters) {
-    Cluster mirrored = c;
+    Cluster mirrored = c, forwards = c;
     TestCluster(wh_backwards, mirrored);
     TestCluster(wh, c);
-    if (c.asymmetry * mirrored.asymmetry > 0) {
-      c.asymmetry = (c.asymmetry - mirrored.asymmetry) / 2;
+    if (!all_read_back) TestCluster(wh_forwards, forwards);
+    const double ahead = all_read_back ? c.asymmetry : forwards.asymmetry;
+    if (ahead * mirrored.asymmetry > 0) {
+      c.asymmetry = (ahead - mirrored.asymmetry) / 2;
       c.pre = c.asymmetry < 0;
     }
     // Where the picture's derivative is hardly sparser than noise, the
