@@ -2139,9 +2139,8 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
   // with the picture (a clean upscaled photograph's +0.7 at 7 px read +1.5
   // mirrored, and passed for a -8 % echo; a true one's +0.6 read -0.6). Where
   // the lines read backwards do not turn it, their difference is what is left
-  // of a ghost.
-  // The first few frames of a clip say it (and bound the memory a long
-  // clip's second reading would take); both readings are of those frames.
+  // of a ghost. A clip's first frames scored say it, both ways (a second
+  // reading of every frame of a long clip would double its memory).
   const int read_back = std::min(static_cast<int>(frames.size()), std::max(1, options.score_frames));
   Whitened wh_backwards, wh_forwards;
   wh_backwards.lines_per_frame = wh_forwards.lines_per_frame = g.height;

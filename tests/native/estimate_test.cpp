@@ -75,7 +75,8 @@ std::vector<uint8_t> Upscaled(const std::vector<uint8_t>& luma, int w, int h) {
       double sum = 0;
       int n = 0;
       for (int yy = y * kHeight / h; yy < (y + 1) * kHeight / h; ++yy)
-        for (int xx = x * kWidth / w; xx < (x + 1) * kWidth / w; ++xx, ++n) sum += luma[static_cast<size_t>(yy) * kWidth + xx];
+        for (int xx = x * kWidth / w; xx < (x + 1) * kWidth / w; ++xx, ++n)
+          sum += luma[static_cast<size_t>(yy) * kWidth + xx];
       small[static_cast<size_t>(y) * w + x] = sum / n;
     }
   auto at = [&](double pos, int size) {
