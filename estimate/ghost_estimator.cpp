@@ -2152,8 +2152,12 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
       WhitenLines(reversed.data(), g.width, 1, whitener, wh_backwards);
     }
   const bool all_read_back = read_back == static_cast<int>(frames.size());
-  if (!all_read_back)
-    for (int i = 0; i < read_back; ++i) WhitenLines(frames[i].pixels.data(), g.width, g.height, whitener, wh_forwards);
+  if (!all_read_back) {
+    // Those frames' forward lines, as whitened above.
+    wh_forwards.samples = wh.samples;
+    wh_forwards.lines = read_back * g.height;
+    wh_forwards.w.assign(wh.w.begin(), wh.w.begin() + static_cast<ptrdiff_t>(wh_forwards.lines) * wh.samples);
+  }
   for (Cluster& c : clusters) {
     Cluster mirrored = c, forwards = c;
     TestCluster(wh_backwards, mirrored);
