@@ -7,6 +7,7 @@
 #include <map>
 #include <numeric>
 #include <random>
+#include <stdexcept>
 
 #include "demo/channel_model.h"
 #include "demo/metrics.h"
@@ -16,6 +17,8 @@
 #include "media/file_colour.h"
 #include "media/frame_sink.h"
 #include "media/frame_source.h"
+#include "media/image_codecs.h"
+#include "media/image_file.h"
 #include "processing/color_convert.h"
 #include "processing/luma_plane.h"
 
@@ -139,6 +142,18 @@ std::vector<uint8_t> Process(std::vector<uint8_t> luma, const estimate::PluginSe
   return luma;
 }
 
+// A snapshot as a host or viewer saves it: encoded by libjpeg-turbo at
+// `quality` (chroma halved both ways) and decoded as `tev` reads it.
+std::vector<uint8_t> ThroughJpeg(std::vector<uint8_t> bgr, int quality) {
+#ifdef _WIN32
+  (void)bgr, (void)quality;
+  throw std::invalid_argument("--jpeg needs the native build's encoder");
+#else
+  for (size_t i = 0; i < bgr.size(); i += 3) std::swap(bgr[i], bgr[i + 2]);
+  return media::DecodeImage(media::EncodeJpeg(bgr, {kWidth, kHeight}, quality), "snapshot").bgr;
+#endif
+}
+
 double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
   double e = 0;
   for (size_t i = 0; i < a.size(); ++i) e += (a[i] - b[i]) * (a[i] - b[i]);
@@ -180,8 +195,9 @@ std::string RunEstimateEval(const EstimateEvalOptions& options) {
       }
       const std::vector<uint8_t> clean = EvenBytes(picture.yuy2), received = EvenBytes(ghost);
       estimate::LumaFrame frame{kWidth, kHeight, received};
-      if (options.png_input) {
-        const auto bgr = media::ConvertFileFrame(ghost, media::PixelKind::Yuy2, media::PixelKind::Bgr24, {kWidth, kHeight});
+      if (options.png_input || options.jpeg_quality > 0) {
+        auto bgr = media::ConvertFileFrame(ghost, media::PixelKind::Yuy2, media::PixelKind::Bgr24, {kWidth, kHeight});
+        if (options.jpeg_quality > 0) bgr = ThroughJpeg(bgr, options.jpeg_quality);
         for (size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = LumaOfBgr(&bgr[3 * i]);
       }
       // Processor time, not wall time: the machine may be shared.

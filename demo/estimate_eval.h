@@ -14,6 +14,7 @@ struct EstimateEvalOptions {
   int cases_per_class = 12;
   unsigned seed = 1;
   bool png_input = false;  // estimate from the luma of RGB frames (as from a PNG), not the YUY2 luma
+  int jpeg_quality = 0;    // above 0: estimate from the luma of a JPEG of the frame at this quality
   bool verbose = false;    // one line per case
   bool trace = false;      // the estimator's candidates on stderr
   bool model_room = false; // the fit's room for every picture through its model, not traded on the picture

@@ -314,6 +314,8 @@ int EstimateEval(int argc, char** argv) {
   options.add_options()("cases", "cases per class", cxxopts::value<int>()->default_value("12"))(
       "seed", "random seed", cxxopts::value<unsigned>()->default_value("1"))(
       "png", "estimate from the luma of RGB frames (as from a PNG) instead of the YUY2 luma")(
+      "jpeg", "estimate from the luma of a JPEG of each frame at this quality (1..100; 0: none), as a snapshot saved so",
+      cxxopts::value<int>()->default_value("0"))(
       "verbose", "one line per case")("model-room",
                                         "give the fit the room its channel model needs for every picture, not the "
                                         "room traded on the picture as the estimator trades it")("trace", "the estimator's candidates, on stderr")("class", "run only this class", cxxopts::value<std::string>()->default_value(""))("photos", "photographs (any size; scaled to 720x576)",
@@ -325,6 +327,8 @@ int EstimateEval(int argc, char** argv) {
   eval.cases_per_class = args["cases"].as<int>();
   eval.seed = args["seed"].as<unsigned>();
   eval.png_input = args.count("png") > 0;
+  eval.jpeg_quality = args["jpeg"].as<int>();
+  if (eval.jpeg_quality < 0 || eval.jpeg_quality > 100) throw std::invalid_argument("--jpeg must be 1..100 (0: no JPEG)");
   eval.verbose = args.count("verbose") > 0;
   eval.model_room = args.count("model-room") > 0;
   eval.only_class = args["class"].as<std::string>();

@@ -90,6 +90,16 @@ std::vector<estimate::LumaFrame> ReadLuma(const Options& o) {
   return frames;
 }
 
+// Whether `path` holds a JPEG (by its first bytes, as the reader decides).
+bool IsJpeg(const std::string& path) {
+  std::FILE* file = media::OpenFile(path, "rb");
+  if (!file) return false;
+  unsigned char magic[3] = {};
+  const bool jpeg = std::fread(magic, 1, 3, file) == 3 && magic[0] == 0xff && magic[1] == 0xd8 && magic[2] == 0xff;
+  std::fclose(file);
+  return jpeg;
+}
+
 void PrintFindings(const estimate::Estimate& found, int width) {
   if (found.echoes.empty()) std::printf("no ghost found: processing stays off\n");
   for (const estimate::FoundEcho& echo : found.echoes)
@@ -113,6 +123,14 @@ int RunEstimate(int argc, char** argv) {
     std::fprintf(stderr, "tev estimate: %s\n", error.what());
     return 1;
   }
+  // Compression drops the weak copy of fine detail that a ghost is, so the
+  // estimate sees a smeared, weaker echo (`tevlab estimate-eval --jpeg`).
+  if (IsJpeg(o.in))
+    std::fprintf(stderr,
+                 "tev estimate: note: '%s' is a JPEG; compression blurs the ghost's copy of fine detail, and settings "
+                 "estimated from it cancel less (within 3 dB of the best in 60 %% of test cases at quality 85, "
+                 "against 91 %% from the same pictures as PNG): save the snapshot as PNG or BMP where you can\n",
+                 o.in.c_str());
   estimate::EstimateOptions options;
   if (o.trace) options.trace = stderr;
   const estimate::Estimate found = estimate::EstimateGhost(frames, options);

@@ -24,6 +24,7 @@
 #include "media/frame_sink.h"
 #include "media/frame_source.h"
 #include "media/image_file.h"
+#include "media/whole_file.h"
 #include "processing/color_convert.h"
 #include "processing/luma_plane.h"
 #include "settings/settings_section_edit.h"
@@ -727,6 +728,20 @@ TEST_F(EstimateCommand, UpdatesOnlyItsChannelInAnExistingFile) {
   // Asked again, the same settings leave the file as it is.
   ASSERT_EQ(Run({"--in", input, "--channel", "1001", "--out", settings}), 0);
   EXPECT_EQ(Read(settings), after);
+}
+
+TEST_F(EstimateCommand, NotesThatAJpegSnapshotCancelsLess) {
+  const std::string png = GhostedCard({{{2.5, 0.3}}, 3});
+  const auto decoded = media::DecodeImage(media::ReadWholeFile(png), png);
+  std::vector<uint8_t> rgb = decoded.bgr;
+  for (size_t i = 0; i < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);
+  const std::string jpeg = Path("snapshot.jpg");
+  media::WriteRgbImage(jpeg, rgb, decoded.size);
+  for (const std::string& input : {png, jpeg}) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Run({"--in", input, "--channel", "5", "--dry-run"}), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr().find("is a JPEG") != std::string::npos, input == jpeg) << input;
+  }
 }
 
 TEST_F(EstimateCommand, FailsCleanlyAndWritesNothing) {
