@@ -157,6 +157,7 @@ class ImageSource : public FrameSource {
     CheckWantedSize(path, size_, wanted);
     frame_.swap(image.bgr);
     frame_count_ = 1;
+    lossy_ = image.lossy;
   }
 
   bool Next(std::vector<uint8_t>& frame) override {

@@ -24,12 +24,15 @@ class FrameSource {
   virtual bool Next(std::vector<uint8_t>& frame) = 0;
   // Y4M stream parameters to carry over to a Y4M output (rate, aspect...).
   const std::string& y4m_params() const { return y4m_params_; }
+  // The frames were decoded from a lossy still (JPEG).
+  bool lossy() const { return lossy_; }
 
  protected:
   FrameSize size_;
   PixelKind kind_ = PixelKind::Yuy2;
   int64_t frame_count_ = -1;
   std::string y4m_params_;
+  bool lossy_ = false;
 };
 
 // `size` is required for raw formats and, when given, must match the others.

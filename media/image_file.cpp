@@ -83,7 +83,9 @@ DecodedImage DecodeImage(const std::vector<uint8_t>& bytes, const std::string& n
     throw FrameFileError("'" + name + "' is a " + sniffed.name + " image, which this program does not read (it reads " +
                          ReadableImageFormats() + ")");
   if (sniffed.type == ImageType::Png) CheckPngChunks(bytes, name);
-  return DecodeImageOfType(sniffed.type, bytes, name, max_pixels);
+  DecodedImage image = DecodeImageOfType(sniffed.type, bytes, name, max_pixels);
+  image.lossy = sniffed.type == ImageType::Jpeg;
+  return image;
 }
 
 std::vector<uint8_t> EncodeImage(const std::string& path, const std::vector<uint8_t>& rgb, FrameSize size) {

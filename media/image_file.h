@@ -16,6 +16,7 @@ namespace tev::media {
 struct DecodedImage {
   FrameSize size;
   std::vector<uint8_t> bgr;  // B, G, R per pixel, rows top down, no padding
+  bool lossy = false;        // decoded from JPEG: compression dropped weak fine detail
 };
 
 // The formats this build reads, for messages: "PNG, JPEG" or "PNG, JPEG, BMP".
