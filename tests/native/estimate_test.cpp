@@ -627,6 +627,41 @@ TEST(GhostEstimator, LeavesGhostFreePicturesAlone) {
   }
 }
 
+// An interlaced frame whose second field is the first panned by `dx` pixels
+// (the pan brings in the edge's pixel), as a camera moving between fields.
+std::vector<uint8_t> Combed(const std::vector<uint8_t>& luma, int dx) {
+  std::vector<uint8_t> out = luma;
+  for (int y = 1; y < kHeight; y += 2)
+    for (int x = 0; x < kWidth; ++x)
+      out[static_cast<size_t>(y) * kWidth + x] = luma[static_cast<size_t>(y) * kWidth + std::clamp(x - dx, 0, kWidth - 1)];
+  return out;
+}
+
+TEST(GhostEstimator, ReadsAFrameWhoseFieldsMovedFieldByField) {
+  struct Case {
+    const char* photo;
+    demo::ChannelModel model;
+    int pan;
+  };
+  const Case cases[] = {
+      {"life_by_Aitzol_Berasategi.jpg", {{{3.55, 0.18}}, 3}, 12},
+      {"RainDrops.jpg", {{{-5.42, 0.16}}, 3}, -9},
+      {"Blinds.jpg", {{}, 1}, 10},
+  };
+  for (const Case& c : cases) {
+    std::string path = kNature + c.photo;
+    if (!fs::exists(path)) path = std::string("/usr/share/backgrounds/") + c.photo;
+    if (!fs::exists(path)) continue;
+    const std::vector<uint8_t> clean = Combed(EvalLuma(path), c.pan);
+    const Estimated e = EstimateThrough(clean, c.model);
+    if (c.model.echoes.empty()) {
+      EXPECT_FALSE(e.found.settings.proc_enable) << c.photo;
+    } else {
+      EXPECT_GT(e.reduction(), e.traded_fit_reduction() - 3) << c.photo;
+    }
+  }
+}
+
 TEST(GhostEstimator, RefusesPicturesItCannotJudge) {
   struct Case {
     std::vector<LumaFrame> frames;
