@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "estimate/ghost_estimator.h"
+#include "estimate/subcarrier.h"
 #include "processing/luma_plane.h"
 
 namespace tev::bench {
@@ -43,6 +44,13 @@ void BM_EstimateGhost(benchmark::State& state) {
   state.counters["frames"] = static_cast<double>(frames.size());
 }
 BENCHMARK(BM_EstimateGhost)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond);
+
+// The search for a colour subcarrier that every estimate makes first.
+void BM_FindSubcarrier(benchmark::State& state) {
+  const estimate::LumaFrame frame = GhostedFrame(1);
+  for (auto _ : state) benchmark::DoNotOptimize(estimate::FindSubcarrier({frame.pixels.data()}, kWidth, kHeight));
+}
+BENCHMARK(BM_FindSubcarrier)->Unit(benchmark::kMillisecond);
 
 // The reference: one frame through every stage of the plugin.
 void BM_StagesOneFrame(benchmark::State& state) {

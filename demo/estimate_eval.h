@@ -14,6 +14,7 @@ struct EstimateEvalOptions {
   int cases_per_class = 12;
   unsigned seed = 1;
   bool png_input = false;  // estimate from the luma of RGB frames (as from a PNG), not the YUY2 luma
+  double subcarrier = 0;   // above 0: this share of the chroma left in the luma on the PAL subcarrier
   int jpeg_quality = 0;    // above 0: estimate from the luma of a JPEG of the frame at this quality
   bool verbose = false;    // one line per case
   bool trace = false;      // the estimator's candidates on stderr
@@ -25,6 +26,11 @@ struct EstimateEvalOptions {
 std::vector<uint8_t> PhotoFrame(const std::string& path);
 
 // Runs every case and returns the table (Markdown) with the timing line.
+// What a PAL decoder leaves of the chroma in the luma of a YUY2 frame:
+// `share` of U and V on the 4.43 MHz subcarrier (0.328 cycles a pixel at
+// 13.5 MHz), turning three quarters of a cycle a line, V switched every line.
+void AddSubcarrier(std::vector<uint8_t>& yuy2, int width, int height, double share);
+
 std::string RunEstimateEval(const EstimateEvalOptions& options);
 
 }  // namespace tev::demo

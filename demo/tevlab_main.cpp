@@ -314,6 +314,8 @@ int EstimateEval(int argc, char** argv) {
   options.add_options()("cases", "cases per class", cxxopts::value<int>()->default_value("12"))(
       "seed", "random seed", cxxopts::value<unsigned>()->default_value("1"))(
       "png", "estimate from the luma of RGB frames (as from a PNG) instead of the YUY2 luma")(
+      "subcarrier", "add this share (0..1) of the chroma to the luma on the PAL colour subcarrier, as a "
+      "composite decoder leaves it, after the channel", cxxopts::value<double>()->default_value("0"))(
       "jpeg", "estimate from the luma of a JPEG of each frame at this quality (1..100; 0: none), as a snapshot saved so",
       cxxopts::value<int>()->default_value("0"))(
       "verbose", "one line per case")("model-room",
@@ -327,6 +329,8 @@ int EstimateEval(int argc, char** argv) {
   eval.cases_per_class = args["cases"].as<int>();
   eval.seed = args["seed"].as<unsigned>();
   eval.png_input = args.count("png") > 0;
+  eval.subcarrier = args["subcarrier"].as<double>();
+  if (!(eval.subcarrier >= 0 && eval.subcarrier <= 1)) throw std::invalid_argument("--subcarrier must be 0..1");
   eval.jpeg_quality = args["jpeg"].as<int>();
   if (eval.jpeg_quality < 0 || eval.jpeg_quality > 100) throw std::invalid_argument("--jpeg must be 1..100 (0: no JPEG)");
   eval.verbose = args.count("verbose") > 0;

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "estimate/black_level.h"
+#include "estimate/subcarrier.h"
 #include "estimate/wide_loops.h"
 #include "processing/brightness_contrast.h"
 #include "processing/luma_plane.h"
@@ -2662,10 +2663,11 @@ double Combing(const std::vector<LumaFrame>& frames) {
   return after > 0 ? next / after : 0.0;
 }
 
-// Each frame's two fields as frames of their own, of equal height.
-std::vector<LumaFrame> Fields(const std::vector<LumaFrame>& frames) {
+// Each frame's two fields as frames of their own, of equal height; each
+// frame is let go as soon as its fields are made (a long clip is large).
+std::vector<LumaFrame> Fields(std::vector<LumaFrame> frames) {
   std::vector<LumaFrame> fields;
-  for (const LumaFrame& f : frames)
+  for (LumaFrame& f : frames) {
     for (int parity = 0; parity < 2; ++parity) {
       LumaFrame field{f.width, f.height / 2, {}};
       field.pixels.reserve(static_cast<size_t>(field.width) * field.height);
@@ -2675,6 +2677,8 @@ std::vector<LumaFrame> Fields(const std::vector<LumaFrame>& frames) {
       }
       fields.push_back(std::move(field));
     }
+    std::vector<uint8_t>().swap(f.pixels);
+  }
   return fields;
 }
 
@@ -2686,12 +2690,30 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
                        return f.width == frames[0].width && f.height == frames[0].height &&
                               f.pixels.size() == static_cast<size_t>(f.width) * f.height;
                      });
-  if (!whole || frames[0].height / 2 < kMinEstimateHeight) return EstimateFrames(frames, options);
-  const double combing = Combing(frames);
-  if (options.trace) std::fprintf(options.trace, "combing %.3f\n", combing);
-  if (combing <= kMinCombing) return EstimateFrames(frames, options);
-  if (options.trace) std::fprintf(options.trace, "fields moved apart: estimated field by field\n");
-  return EstimateFrames(Fields(frames), options);
+  if (!whole) return EstimateFrames(frames, options);
+  std::vector<const uint8_t*> planes;
+  for (const LumaFrame& f : frames) planes.push_back(f.pixels.data());
+  const Subcarrier carrier = FindSubcarrier(planes, frames[0].width, frames[0].height);
+  if (options.trace)
+    std::fprintf(options.trace, "subcarrier: peak at %.4f cycles a pixel, %.1f times its neighbours, %+.2f a line on, "
+                 "%+.2f two%s\n", carrier.frequency, carrier.prominence, carrier.next_line, carrier.line_after,
+                 carrier.found ? ": notched" : "");
+  // The frames as estimated, where they had to change: one copy at most.
+  std::vector<LumaFrame> changed;
+  if (carrier.found) {
+    changed = frames;
+    for (LumaFrame& f : changed) NotchSubcarrier(f.pixels.data(), f.width, f.height, carrier.frequency);
+  }
+  const bool notched = !changed.empty();
+  if (frames[0].height / 2 >= kMinEstimateHeight) {
+    const double combing = Combing(notched ? changed : frames);
+    if (options.trace) std::fprintf(options.trace, "combing %.3f\n", combing);
+    if (combing > kMinCombing) {
+      if (options.trace) std::fprintf(options.trace, "fields moved apart: estimated field by field\n");
+      changed = notched ? Fields(std::move(changed)) : Fields(frames);
+    }
+  }
+  return EstimateFrames(changed.empty() ? frames : changed, options);
 }
 
 }  // namespace tev::estimate
