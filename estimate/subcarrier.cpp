@@ -44,21 +44,23 @@ Subcarrier FindSubcarrier(const std::vector<const uint8_t*>& planes, int width, 
     starts.push_back(windows == 1 ? 0 : static_cast<int>(static_cast<long long>(span - kWindow) * i / (windows - 1)));
   std::vector<double> hann(kWindow);
   for (int x = 0; x < kWindow; ++x) hann[x] = 0.5 - 0.5 * std::cos(2 * pi * (x + 0.5) / kWindow);
-  // The windowed transform of one line at every bin, window by window.
-  std::vector<std::complex<double>> rotation(bins);
-  for (int b = 0; b < bins; ++b) rotation[b] = std::polar(1.0, -2 * pi * (first + b) / kBins);
+  // The windowed transform of one line at every bin, window by window, from
+  // a table of the window times each bin's turns.
+  std::vector<std::complex<double>> table(static_cast<size_t>(bins) * kWindow);
+  for (int b = 0; b < bins; ++b)
+    for (int x = 0; x < kWindow; ++x) table[static_cast<size_t>(b) * kWindow + x] = std::polar(hann[x], -2 * pi * (first + b) * x / kBins);
+  std::vector<double> slope(kWindow);
   auto transform = [&](const uint8_t* line, std::vector<std::complex<double>>& out) {
     out.assign(static_cast<size_t>(bins) * starts.size(), {});
-    for (size_t w = 0; w < starts.size(); ++w)
+    for (size_t w = 0; w < starts.size(); ++w) {
+      for (int x = 0; x < kWindow; ++x) slope[x] = static_cast<double>(line[starts[w] + x + 1]) - line[starts[w] + x];
       for (int b = 0; b < bins; ++b) {
-        std::complex<double> turn = 1, sum = 0;
-        for (int x = 0; x < kWindow; ++x) {
-          const int at = starts[w] + x;
-          sum += hann[x] * (static_cast<double>(line[at + 1]) - line[at]) * turn;
-          turn *= rotation[b];
-        }
-        out[w * bins + b] = sum;
+        const std::complex<double>* turns = &table[static_cast<size_t>(b) * kWindow];
+        double re = 0, im = 0;
+        for (int x = 0; x < kWindow; ++x) re += slope[x] * turns[x].real(), im += slope[x] * turns[x].imag();
+        out[w * bins + b] = {re, im};
       }
+    }
   };
   std::vector<double> power(bins, 0.0);
   std::vector<double> next(bins, 0.0), after(bins, 0.0);  // the real cross-spectra at one and two lines
