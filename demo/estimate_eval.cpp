@@ -177,6 +177,15 @@ void AddSubcarrier(std::vector<uint8_t>& yuy2, int width, int height, double sha
     }
 }
 
+void PanSecondField(std::vector<uint8_t>& yuy2, int width, int height, int pixels) {
+  std::vector<uint8_t> line(width);
+  for (int y = 1; y < height; y += 2) {
+    uint8_t* row = &yuy2[static_cast<size_t>(y) * width * 2];
+    for (int x = 0; x < width; ++x) line[x] = row[2 * std::clamp(x - pixels, 0, width - 1)];
+    for (int x = 0; x < width; ++x) row[2 * x] = line[x];
+  }
+}
+
 std::string RunEstimateEval(const EstimateEvalOptions& options) {
   const std::vector<Picture> pictures = LoadPictures(options.photos);
   std::mt19937 rng(options.seed);
@@ -200,7 +209,9 @@ std::string RunEstimateEval(const EstimateEvalOptions& options) {
       // sees the same cases as the full run.
       std::mt19937 noise_rng(static_cast<unsigned>(rng()));
       if (!options.only_class.empty() && options.only_class != klass) continue;
-      std::vector<uint8_t> ghost = picture.yuy2;
+      std::vector<uint8_t> source = picture.yuy2;
+      if (options.pan != 0) PanSecondField(source, kWidth, kHeight, options.pan);
+      std::vector<uint8_t> ghost = source;
       if (!c.model.echoes.empty()) ApplyChannelYuy2(c.model, ghost, kWidth, kHeight);
       const std::vector<uint8_t> noiseless = EvenBytes(ghost);
       if (c.noise > 0) {
@@ -208,7 +219,7 @@ std::string RunEstimateEval(const EstimateEvalOptions& options) {
         for (size_t i = 0; i < ghost.size(); i += 2)
           ghost[i] = static_cast<uint8_t>(std::clamp(std::lround(ghost[i] + noise(noise_rng)), 0L, 255L));
       }
-      std::vector<uint8_t> reference = picture.yuy2;
+      std::vector<uint8_t> reference = source;
       if (options.subcarrier > 0) {
         // The decoder's leak comes after the channel and is no ghost: the
         // clean picture for the measure carries it too.

@@ -14,6 +14,7 @@ struct EstimateEvalOptions {
   int cases_per_class = 12;
   unsigned seed = 1;
   bool png_input = false;  // estimate from the luma of RGB frames (as from a PNG), not the YUY2 luma
+  int pan = 0;             // other than 0: each frame interlaced, its second field panned this many pixels
   double subcarrier = 0;   // above 0: this share of the chroma left in the luma on the PAL subcarrier
   int jpeg_quality = 0;    // above 0: estimate from the luma of a JPEG of the frame at this quality
   bool verbose = false;    // one line per case
@@ -30,6 +31,10 @@ std::vector<uint8_t> PhotoFrame(const std::string& path);
 // `share` of U and V on the 4.43 MHz subcarrier (0.328 cycles a pixel at
 // 13.5 MHz), turning three quarters of a cycle a line, V switched every line.
 void AddSubcarrier(std::vector<uint8_t>& yuy2, int width, int height, double share);
+
+// An interlaced frame whose second field (the odd lines) shows the scene
+// moved `pixels` to the right, the line's end pixel brought in; the luma only.
+void PanSecondField(std::vector<uint8_t>& yuy2, int width, int height, int pixels);
 
 std::string RunEstimateEval(const EstimateEvalOptions& options);
 

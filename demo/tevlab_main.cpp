@@ -4,6 +4,7 @@
 #include <cxxopts.hpp>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -314,6 +315,8 @@ int EstimateEval(int argc, char** argv) {
   options.add_options()("cases", "cases per class", cxxopts::value<int>()->default_value("12"))(
       "seed", "random seed", cxxopts::value<unsigned>()->default_value("1"))(
       "png", "estimate from the luma of RGB frames (as from a PNG) instead of the YUY2 luma")(
+      "pan", "interlace each picture, its second field panned this many pixels (a camera moving between "
+      "the fields)", cxxopts::value<int>()->default_value("0"))(
       "subcarrier", "add this share (0..1) of the chroma to the luma on the PAL colour subcarrier, as a "
       "composite decoder leaves it, after the channel", cxxopts::value<double>()->default_value("0"))(
       "jpeg", "estimate from the luma of a JPEG of each frame at this quality (1..100; 0: none), as a snapshot saved so",
@@ -329,6 +332,8 @@ int EstimateEval(int argc, char** argv) {
   eval.cases_per_class = args["cases"].as<int>();
   eval.seed = args["seed"].as<unsigned>();
   eval.png_input = args.count("png") > 0;
+  eval.pan = args["pan"].as<int>();
+  if (std::abs(eval.pan) > 100) throw std::invalid_argument("--pan must be -100..100");
   eval.subcarrier = args["subcarrier"].as<double>();
   if (!(eval.subcarrier >= 0 && eval.subcarrier <= 1)) throw std::invalid_argument("--subcarrier must be 0..1");
   eval.jpeg_quality = args["jpeg"].as<int>();

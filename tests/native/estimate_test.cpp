@@ -662,16 +662,6 @@ TEST(Subcarrier, IsFoundWhereTheDecoderLeftItAndNowhereElse) {
   }
 }
 
-// An interlaced frame whose second field is the first panned by `dx` pixels
-// (the pan brings in the edge's pixel), as a camera moving between fields.
-std::vector<uint8_t> Combed(const std::vector<uint8_t>& luma, int dx) {
-  std::vector<uint8_t> out = luma;
-  for (int y = 1; y < kHeight; y += 2)
-    for (int x = 0; x < kWidth; ++x)
-      out[static_cast<size_t>(y) * kWidth + x] = luma[static_cast<size_t>(y) * kWidth + std::clamp(x - dx, 0, kWidth - 1)];
-  return out;
-}
-
 TEST(GhostEstimator, ReadsAFrameWhoseFieldsMovedFieldByField) {
   struct Case {
     const char* photo;
@@ -687,7 +677,10 @@ TEST(GhostEstimator, ReadsAFrameWhoseFieldsMovedFieldByField) {
     std::string path = kNature + c.photo;
     if (!fs::exists(path)) path = std::string("/usr/share/backgrounds/") + c.photo;
     if (!fs::exists(path)) continue;
-    const std::vector<uint8_t> clean = Combed(EvalLuma(path), c.pan);
+    std::vector<uint8_t> yuy2 = demo::PhotoFrame(path);
+    demo::PanSecondField(yuy2, kWidth, kHeight, c.pan);
+    std::vector<uint8_t> clean(yuy2.size() / 2);
+    for (size_t i = 0; i < clean.size(); ++i) clean[i] = yuy2[2 * i];
     const Estimated e = EstimateThrough(clean, c.model);
     if (c.model.echoes.empty()) {
       EXPECT_FALSE(e.found.settings.proc_enable) << c.photo;
