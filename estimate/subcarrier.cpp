@@ -17,7 +17,7 @@ constexpr double kLowest = 0.15, kHighest = 0.47;
 constexpr int kMaxGroups = 48;
 constexpr size_t kMaxPlanes = 4;
 // A carrier stands this far above the median of the spectrum within this
-// many bins either side (photographs and the test card: at most 2.5)...
+// many bins either side (photographs at most 2.2, the test card 2.6)...
 constexpr double kMinProminence = 4.0;
 constexpr int kNeighbourhood = 12;
 // ... and is in opposite phase one line on (NTSC's half cycle a line) or
