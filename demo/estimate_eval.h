@@ -26,7 +26,6 @@ struct EstimateEvalOptions {
 // A photograph of any size as a 720x576 YUY2 frame (area average).
 std::vector<uint8_t> PhotoFrame(const std::string& path);
 
-// Runs every case and returns the table (Markdown) with the timing line.
 // What a PAL decoder leaves of the chroma in the luma of a YUY2 frame:
 // `share` of U and V on the 4.43 MHz subcarrier (0.328 cycles a pixel at
 // 13.5 MHz), turning three quarters of a cycle a line, V switched every line.
@@ -36,6 +35,7 @@ void AddSubcarrier(std::vector<uint8_t>& yuy2, int width, int height, double sha
 // moved `pixels` to the right, the line's end pixel brought in; the luma only.
 void PanSecondField(std::vector<uint8_t>& yuy2, int width, int height, int pixels);
 
+// Runs every case and returns the table (Markdown) with the timing line.
 std::string RunEstimateEval(const EstimateEvalOptions& options);
 
 }  // namespace tev::demo

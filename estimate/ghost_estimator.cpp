@@ -2076,19 +2076,10 @@ const char* EstimateStatusText(EstimateStatus status) {
 
 namespace {
 
+// `frames`: at least one, of one size, each no smaller than the estimate accepts.
 Estimate EstimateFrames(const std::vector<LumaFrame>& frames, const EstimateOptions& options) {
   Estimate result;
   result.settings.proc_enable = false;
-  if (frames.empty() || frames[0].width < kMinEstimateWidth || frames[0].height < kMinEstimateHeight) {
-    result.status = EstimateStatus::TooSmall;
-    return result;
-  }
-  for (const LumaFrame& f : frames)
-    if (f.width != frames[0].width || f.height != frames[0].height ||
-        f.pixels.size() != static_cast<size_t>(f.width) * f.height) {
-      result.status = EstimateStatus::TooSmall;
-      return result;
-    }
   Geometry g{};
   g.width = frames[0].width;
   g.height = frames[0].height;
@@ -2690,7 +2681,12 @@ Estimate EstimateGhost(const std::vector<LumaFrame>& frames, const EstimateOptio
                        return f.width == frames[0].width && f.height == frames[0].height &&
                               f.pixels.size() == static_cast<size_t>(f.width) * f.height;
                      });
-  if (!whole) return EstimateFrames(frames, options);
+  if (!whole) {
+    Estimate refused;
+    refused.settings.proc_enable = false;
+    refused.status = EstimateStatus::TooSmall;
+    return refused;
+  }
   std::vector<const uint8_t*> planes;
   for (const LumaFrame& f : frames) planes.push_back(f.pixels.data());
   const Subcarrier carrier = FindSubcarrier(planes, frames[0].width, frames[0].height);

@@ -23,8 +23,8 @@ struct Subcarrier {
 
 // The strongest narrow peak in the lines' spectrum between 0.15 and 0.47
 // cycles a pixel, found a carrier where it turns half a cycle one or two
-// lines on (a picture's own fine texture keeps its phase down the picture). `planes` are `width` x `height`
-// luma planes.
+// lines on (a picture's own fine texture keeps its phase down the picture).
+// `planes` are `width` x `height` luma planes.
 Subcarrier FindSubcarrier(const std::vector<const uint8_t*>& planes, int width, int height);
 
 // The plane with the carrier's frequency taken out of every line (a

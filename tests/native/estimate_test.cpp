@@ -62,10 +62,7 @@ std::vector<uint8_t> PhotoLuma(const char* path = kPhoto) {
 // The photograph's luma area-averaged to 720x576, as the evaluation takes
 // it: nearest pixels hid a fault once.
 std::vector<uint8_t> EvalLuma(const std::string& path) {
-  const std::vector<uint8_t> yuy2 = demo::PhotoFrame(path);
-  std::vector<uint8_t> luma(yuy2.size() / 2);
-  for (size_t i = 0; i < luma.size(); ++i) luma[i] = yuy2[2 * i];
-  return luma;
+  return media::FileFrameLuma(demo::PhotoFrame(path), media::PixelKind::Yuy2, {kWidth, kHeight});
 }
 
 // A picture of `w` x `h` (area averages) scaled back up to 720x576 by linear
@@ -601,9 +598,7 @@ TEST(GhostEstimator, CorrectsAnEchoUnderNoise) {
 std::vector<uint8_t> WithSubcarrier(const std::string& path, double share) {
   std::vector<uint8_t> yuy2 = demo::PhotoFrame(path);
   demo::AddSubcarrier(yuy2, kWidth, kHeight, share);
-  std::vector<uint8_t> luma(yuy2.size() / 2);
-  for (size_t i = 0; i < luma.size(); ++i) luma[i] = yuy2[2 * i];
-  return luma;
+  return media::FileFrameLuma(yuy2, media::PixelKind::Yuy2, {kWidth, kHeight});
 }
 
 TEST(GhostEstimator, LeavesGhostFreePicturesAlone) {
@@ -654,7 +649,8 @@ TEST(Subcarrier, IsFoundWhereTheDecoderLeftItAndNowhereElse) {
   }
   for (Case& c : cases) {
     const Subcarrier found = FindSubcarrier({c.luma.data()}, kWidth, kHeight);
-    EXPECT_EQ(found.found, c.carrier) << found.frequency << " " << found.prominence << " " << found.next_line << " " << found.line_after;
+    EXPECT_EQ(found.found, c.carrier) << found.frequency << " " << found.prominence << " " << found.next_line << " "
+                                      << found.line_after;
     if (!c.carrier) continue;
     EXPECT_NEAR(found.frequency, 0.3284, 0.004);
     NotchSubcarrier(c.luma.data(), kWidth, kHeight, found.frequency);
@@ -679,9 +675,7 @@ TEST(GhostEstimator, ReadsAFrameWhoseFieldsMovedFieldByField) {
     if (!fs::exists(path)) continue;
     std::vector<uint8_t> yuy2 = demo::PhotoFrame(path);
     demo::PanSecondField(yuy2, kWidth, kHeight, c.pan);
-    std::vector<uint8_t> clean(yuy2.size() / 2);
-    for (size_t i = 0; i < clean.size(); ++i) clean[i] = yuy2[2 * i];
-    const Estimated e = EstimateThrough(clean, c.model);
+    const Estimated e = EstimateThrough(media::FileFrameLuma(yuy2, media::PixelKind::Yuy2, {kWidth, kHeight}), c.model);
     if (c.model.echoes.empty()) {
       EXPECT_FALSE(e.found.settings.proc_enable) << c.photo;
     } else {
